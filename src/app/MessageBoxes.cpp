@@ -1,0 +1,73 @@
+#include "MessageBoxes.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+
+namespace {
+
+QString trMain(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+// The box that QMessageBox's button-text overloads build, with room for an
+// informative text: custom buttons in order, the default by number, no escape.
+int customButtonBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                    const QString &text, const QStringList &buttons, int defaultButton,
+                    const QString &informative)
+{
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
+    QList<QPushButton *> added;
+    for (const QString &label : buttons)
+        added.append(box.addButton(label, QMessageBox::ActionRole));
+    box.setDefaultButton(added.value(defaultButton));
+    box.setEscapeButton(nullptr);
+    if (!informative.isEmpty())
+        box.setInformativeText(informative);
+    box.exec();
+    return added.indexOf(static_cast<QPushButton *>(box.clickedButton()));
+}
+
+void standardBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                 const QString &text, const QString &informative)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.setDefaultButton(QMessageBox::NoButton);
+    if (!informative.isEmpty())
+        box.setInformativeText(informative);
+    box.exec();
+}
+
+} // namespace
+
+namespace MessageBoxes {
+
+int warning(QWidget *parent, const QString &text, const QString &informative)
+{
+    return customButtonBox(parent, QMessageBox::Warning, trMain("错误"), text,
+                           {trMain("确认")}, 0, informative);
+}
+
+int information(QWidget *parent, const QString &text, const QString &informative)
+{
+    return customButtonBox(parent, QMessageBox::Information, trMain("提示"), text,
+                           {trMain("确认")}, 0, informative);
+}
+
+void warningOk(QWidget *parent, const QString &text, const QString &informative)
+{
+    standardBox(parent, QMessageBox::Warning, trMain("错误"), text, informative);
+}
+
+void informationOk(QWidget *parent, const QString &text, const QString &informative)
+{
+    standardBox(parent, QMessageBox::Information, trMain("提示"), text, informative);
+}
+
+int question(QWidget *parent, const QString &title, const QString &text)
+{
+    return customButtonBox(parent, QMessageBox::Question, title, text,
+                           {trMain("确认"), trMain("取消")}, 0, QString());
+}
+
+} // namespace MessageBoxes

@@ -1,0 +1,22 @@
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QSplashScreen>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(resources);
+
+    QPixmap logo(":/Icon/logo.png");
+    QSplashScreen splash(logo);
+    splash.show();
+    app.processEvents(QEventLoop::AllEvents);
+
+    MainWindow window;
+    window.setWindowTitle("DVK_SP_V2.03");
+    window.show();
+    splash.finish(&window);
+    return app.exec();
+}

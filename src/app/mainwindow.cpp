@@ -1,0 +1,106 @@
+// The main window: construction, destruction, the close guard, the one-time
+// capture of the canvas sizes and locking of the working controls.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "MessageBoxes.h"
+#include "serial/SelectSerial.h"
+#include "serial/mySerial.h"
+
+#include <QCloseEvent>
+#include <QIntValidator>
+#include <QThread>
+
+mySerial *mySerialInstance = nullptr;
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    // Keeps the splash screen up for a moment before the form is built.
+    QThread::msleep(200);
+    ui->setupUi(this);
+
+    handshake[0] = 0x9F;
+    handshake[1] = 0xFC;
+    handshake[2] = 0x01;
+
+    selectSerial = new SelectSerial;
+    QThread *discovery = new QThread(this);
+    selectSerialThread = discovery;
+    selectSerial->moveToThread(discovery);
+    connect(discovery, SIGNAL(started()), selectSerial, SLOT(Select()));
+    connect(discovery, SIGNAL(finished()), discovery, SLOT(deleteLater()));
+    connect(selectSerial, SIGNAL(QStringListSend(QStringList)), this,
+            SLOT(QStringListReceive(QStringList)));
+    discovery->start(QThread::InheritPriority);
+
+    ui->lineEdit_NStepPhase->setValidator(new QIntValidator(1, 999, this));
+    ui->lineEdit_StripeNum->setValidator(new QIntValidator(1, 999, this));
+    ui->lineEdit_NGrayCode->setValidator(new QIntValidator(1, 999, this));
+    ui->lineEdit_NStripeWave->setValidator(new QIntValidator(1, 999, this));
+    ui->lineEdit->setValidator(new QIntValidator(0, 60, this));
+
+    // One driver object for the process, kept until it ends.
+    if (!mySerialInstance)
+        mySerialInstance = new mySerial(nullptr);
+
+    connect(this, SIGNAL(ErrorMessageSignal(int)), this, SLOT(ErrorMessage(int)));
+}
+
+MainWindow::~MainWindow()
+{
+    // No thread may outlive the objects it uses: stop the burn and port work
+    // and the discovery loop, and wait for them, before anything is deleted.
+    stopBurnWork();
+    stopPortWork();
+    stopDiscovery();
+    delete selectSerial;
+    selectSerial = nullptr;
+    delete ui;
+}
+
+void MainWindow::stopDiscovery()
+{
+    if (!selectSerialThread)
+        return;
+    selectSerialThread->requestInterruption();
+    selectSerialThread->quit();
+    selectSerialThread->wait();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    const QString text = burnInProgress() ? tr("正在烧录,是否退出?") : tr("是否退出?");
+    const int choice = MessageBoxes::question(this, tr("退出"), text);
+    if (choice == 0)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    if (!canvasSizesCaptured) {
+        waveCanvasSize = ui->label_Wave->size();
+        pictureCanvasSize = ui->label_Picture->size();
+        canvasSizesCaptured = true;
+    }
+    QMainWindow::resizeEvent(event);
+}
+
+void MainWindow::lockUi(bool lock)
+{
+    QWidget *const controls[] = {
+        ui->lineEdit_FileDVK,     ui->pushButton_FileDVK,     ui->lineEdit_NStepPhase,
+        ui->lineEdit_StripeNum,   ui->pushButton_NStepPhase,  ui->lineEdit_NGrayCode,
+        ui->lineEdit_NStripeWave, ui->pushButton_NGrayCode,   ui->pushButton_NStripeWave,
+        ui->pushButton_Dark,      ui->pushButton_Light,       ui->pushButton_BurnRecord,
+    };
+    if (lock) {
+        ui->lineEdit_NStepPhase->clear();
+        ui->lineEdit_StripeNum->clear();
+        ui->lineEdit_NGrayCode->clear();
+        ui->lineEdit_NStripeWave->clear();
+    }
+    for (QWidget *control : controls)
+        control->setEnabled(!lock);
+}

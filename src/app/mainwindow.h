@@ -1,0 +1,120 @@
+#ifndef DVK_MAINWINDOW_H
+#define DVK_MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+QT_END_NAMESPACE
+
+class SelectSerial;
+class mySerial;
+class BurnRecordThread;
+class Solidification;
+class ReceiveThread;
+
+// The driver object shared by the port control, the receive thread and the
+// burn worker. Created by the first MainWindow and kept until the process ends.
+extern mySerial *mySerialInstance;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Enables the twelve working controls, or clears the four numeric fields
+    // and disables them.
+    void lockUi(bool lock);
+
+    Ui::MainWindow *form() const { return ui; }
+
+signals:
+    void ErrorMessageSignal(int err);
+
+public slots:
+    void QStringListReceive(QStringList receice);
+    void ReceiveTime(int time);
+    void on_pushButton_FileDVK_clicked();
+    void on_pushButton_SerialPort_clicked();
+    void on_pushButton_NStepPhase_clicked();
+    void on_pushButton_NGrayCode_clicked();
+    void on_pushButton_NStripeWave_clicked();
+    void on_pushButton_Dark_clicked();
+    void on_pushButton_Light_clicked();
+    void on_pushButton_Previous_clicked();
+    void on_pushButton_Next_clicked();
+    void on_pushButton_BurnRecord_clicked();
+    void ErrorMessage(int err);
+    void on_lineEdit_textChanged(QString arg1);
+    static void StartComReadThread(void *p);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // Tests reach the window's state through this one class of theirs.
+    friend class MainWindowTestAccess;
+
+    // --- start-up and shell -------------------------------------------------
+    void stopDiscovery();
+    // Each Part that runs work off the GUI thread stops it here, before any
+    // of the window's objects go away; called by the destructor.
+    void stopPortWork();
+    void stopBurnWork();
+    // True while a transfer or the commit countdown runs: the close guard
+    // then warns that a burn is in progress.
+    bool burnInProgress() const;
+
+    Ui::MainWindow *ui = nullptr;
+    SelectSerial *selectSerial = nullptr;
+    QPointer<QThread> selectSerialThread;
+    unsigned char handshake[3] = {0, 0, 0};
+    QString patternFilePath;
+    QString patternDirectory;
+    int patternValueCount = 0;
+    QSize waveCanvasSize;
+    QSize pictureCanvasSize;
+    bool canvasSizesCaptured = false;
+    int solidifyInProgress = 0;
+
+    // --- port discovery -------------------------------------------------------
+    QStringList lastPortList;
+
+    // --- pattern file and generators -----------------------------------------
+    void choosePatternFile();
+
+    // --- port control and receive thread --------------------------------------
+    bool portSwitchedOn = false;
+    // The projector's scan value; written by the receive thread before it
+    // reports ready.
+    std::atomic<float> deviceScanRate{0.0f};
+
+    // --- burn file and preview -------------------------------------------------
+    bool loadBurnFile();
+    void drawWave(int pageIndex);
+    void drawPicture(int pageIndex);
+    std::atomic<int> burnSampleCount{0};
+    int burnSampleMin = 0;
+    int burnSampleMax = 0;
+    int currentPage = 1;
+
+    // --- burning ---------------------------------------------------------------
+    void startBurn();
+    QString burnFilePath;
+};
+
+#endif

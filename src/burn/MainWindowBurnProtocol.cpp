@@ -1,0 +1,5 @@
+// Starting a burn.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::startBurn() {}

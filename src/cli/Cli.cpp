@@ -1,0 +1,77 @@
+#include "Cli.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace cli {
+
+void out(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void outLine(const QString &text)
+{
+    out(text + '\n');
+}
+
+void err(const QString &text)
+{
+    const QByteArray bytes = (text + '\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+bool stderrIsTerminal()
+{
+    return isatty(fileno(stderr)) != 0;
+}
+
+int parse(QCommandLineParser &parser, const QStringList &args, const QString &description)
+{
+    parser.setApplicationDescription(description);
+    const QCommandLineOption help(QStringList{"h", "help"}, "Show this help.");
+    parser.addOption(help);
+    QStringList argv = args;
+    argv[0] = "dvkctl " + args.first();
+    if (!parser.parse(argv)) {
+        err(QString("dvkctl %1: %2").arg(args.first(), parser.errorText()));
+        return ExitUsage;
+    }
+    if (parser.isSet(help)) {
+        out(parser.helpText());
+        return ExitOk;
+    }
+    return -1;
+}
+
+bool intOption(const QCommandLineParser &parser, const QString &name, int *value)
+{
+    const QString text = parser.value(name);
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok, 10);
+    if (!ok) {
+        err(QString("dvkctl: --%1: bad number '%2'").arg(name, text));
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+QString portDevicePath(const QString &port)
+{
+#ifdef _WIN32
+    return port;
+#else
+    if (QFileInfo(port).isAbsolute())
+        return port;
+    return "/dev/" + port;
+#endif
+}
+
+} // namespace cli

@@ -1,0 +1,61 @@
+// dvkctl: the window's work from a terminal or a script, on the same core.
+#include "Cli.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+namespace {
+
+const char *kUsage =
+    "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
+    "\n"
+    "Subcommands:\n"
+    "  ports      list the serial ports the system offers\n"
+    "  generate   write a pattern set (phase, gray, square, dark, light)\n"
+    "  inspect    scan a pattern file as the window's loader does\n"
+    "  preview    render a page of a pattern file to PNG\n"
+    "  query      ask the projector for its scan value\n"
+    "  burn       burn a pattern file into the projector\n"
+    "  simulate   run the projector simulator on a pseudo-terminal\n"
+    "\n"
+    "'dvkctl SUBCOMMAND --help' describes a subcommand's options.\n";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("dvkctl");
+    QCoreApplication::setApplicationVersion("2.03");
+
+    const std::map<QString, std::function<int(const QStringList &)>> commands = {
+        {"ports", cli::cmdPorts},     {"generate", cli::cmdGenerate}, {"inspect", cli::cmdInspect},
+        {"preview", cli::cmdPreview}, {"query", cli::cmdQuery},       {"burn", cli::cmdBurn},
+        {"simulate", cli::cmdSimulate},
+    };
+
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return cli::ExitUsage;
+    }
+    const QString first = args.first();
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
+        return cli::ExitOk;
+    }
+    if (first == "--version" || first == "-v") {
+        cli::outLine("dvkctl 2.03");
+        return cli::ExitOk;
+    }
+    const auto it = commands.find(first);
+    if (it == commands.end()) {
+        cli::err(QString("dvkctl: unknown subcommand '%1'").arg(first));
+        std::fputs(kUsage, stderr);
+        return cli::ExitUsage;
+    }
+    return it->second(args);
+}

@@ -1,0 +1,5 @@
+// Gray-code generator, window side.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::on_pushButton_NGrayCode_clicked() {}

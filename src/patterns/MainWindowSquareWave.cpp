@@ -1,0 +1,5 @@
+// Square-wave generator, window side.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::on_pushButton_NStripeWave_clicked() {}

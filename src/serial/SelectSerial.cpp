@@ -1,0 +1,30 @@
+#include "serial/SelectSerial.h"
+
+#include <QSerialPortInfo>
+#include <QThread>
+
+namespace {
+constexpr int kStopCheckMs = 20;
+}
+
+SelectSerial::SelectSerial(QObject *parent) : QObject(parent) {}
+
+QStringList availablePortNames()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names.append(info.portName());
+    return names;
+}
+
+void SelectSerial::Select()
+{
+    QThread *self = QThread::currentThread();
+    while (!self->isInterruptionRequested()) {
+        emit QStringListSend(availablePortNames());
+        for (int waited = 0; waited < kPollIntervalMs && !self->isInterruptionRequested();
+             waited += kStopCheckMs)
+            QThread::msleep(kStopCheckMs);
+    }
+}

@@ -1,0 +1,31 @@
+#ifndef DVK_SELECTSERIAL_H
+#define DVK_SELECTSERIAL_H
+
+#include <QObject>
+#include <QStringList>
+
+// Port discovery worker: lives in its own thread and reports the names of
+// the system's serial ports every two seconds.
+class SelectSerial : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SelectSerial(QObject *parent = nullptr);
+
+    static constexpr int kPollIntervalMs = 2000;
+
+signals:
+    void QStringListSend(QStringList list);
+
+public slots:
+    // Polls until its thread is asked to stop (QThread::requestInterruption);
+    // the wait between polls is cut into short sleeps so that a stop request
+    // is seen within a few tens of milliseconds.
+    void Select();
+};
+
+// The names of the serial ports the system offers, in its own order.
+QStringList availablePortNames();
+
+#endif

@@ -1,0 +1,151 @@
+#include "TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+ModalSeen describe(QWidget *modal)
+{
+    ModalSeen s;
+    s.seen = true;
+    s.className = modal->metaObject()->className();
+    s.title = modal->windowTitle();
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        s.text = box->text();
+        s.informativeText = box->informativeText();
+        for (QAbstractButton *b : box->buttons())
+            s.buttons.append(b->text());
+        if (box->defaultButton())
+            s.defaultButton = box->defaultButton()->text();
+    }
+    return s;
+}
+
+void defaultAnswer(QWidget *modal, const QString &buttonText)
+{
+    if (!buttonText.isEmpty() && pressButton(modal, buttonText))
+        return;
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        const auto buttons = box->buttons();
+        if (!buttons.isEmpty()) {
+            buttons.first()->click();
+            return;
+        }
+    }
+    if (auto *dialog = qobject_cast<QDialog *>(modal))
+        dialog->reject();
+}
+
+} // namespace
+
+bool pressButton(QWidget *modal, const QString &buttonText)
+{
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        for (QAbstractButton *b : box->buttons()) {
+            if (b->text() == buttonText) {
+                b->click();
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void answerNextModal(ModalSeen *seen, const QString &buttonText, int timeoutMs,
+                     std::function<void(QWidget *)> answer)
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [=]() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            if (seen)
+                *seen = describe(modal);
+            if (answer)
+                answer(modal);
+            else
+                defaultAnswer(modal, buttonText);
+            return;
+        }
+        if (clock->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+ModalCollector::ModalCollector(const QString &buttonText) : buttonText(buttonText)
+{
+    timerId = startTimer(10);
+}
+
+ModalCollector::~ModalCollector()
+{
+    killTimer(timerId);
+}
+
+void ModalCollector::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible()) {
+        seen.append(describe(modal));
+        defaultAnswer(modal, buttonText);
+    }
+}
+
+QString makeTempDir()
+{
+    static QList<std::shared_ptr<QTemporaryDir>> dirs;
+    auto dir = std::make_shared<QTemporaryDir>();
+    dirs.append(dir);
+    return dir->path();
+}
+
+QString writeLines(const QString &path, const QStringList &lines)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    for (const QString &l : lines)
+        f.write((l + "\n").toLatin1());
+    f.close();
+    return path;
+}
+
+int runDvkctl(const QStringList &args, QByteArray *out, QByteArray *err, int timeoutMs,
+              const QByteArray &input)
+{
+    QProcess p;
+    p.start(DVKCTL_PATH, args);
+    if (!p.waitForStarted(10000))
+        return -1;
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return -2;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    if (err)
+        *err = p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+}

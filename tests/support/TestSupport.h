@@ -1,0 +1,100 @@
+#ifndef DVK_TESTSUPPORT_H
+#define DVK_TESTSUPPORT_H
+
+#include "mainwindow.h"
+
+#include <QByteArray>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Reaches the window's private state, the way the window's own Parts do.
+class MainWindowTestAccess
+{
+public:
+    explicit MainWindowTestAccess(MainWindow *w) : w(w) {}
+
+    QString &patternFilePath() { return w->patternFilePath; }
+    QString &patternDirectory() { return w->patternDirectory; }
+    int &patternValueCount() { return w->patternValueCount; }
+    QSize waveCanvasSize() const { return w->waveCanvasSize; }
+    QSize pictureCanvasSize() const { return w->pictureCanvasSize; }
+    bool canvasSizesCaptured() const { return w->canvasSizesCaptured; }
+    int &solidifyInProgress() { return w->solidifyInProgress; }
+    QStringList &lastPortList() { return w->lastPortList; }
+    bool &portSwitchedOn() { return w->portSwitchedOn; }
+    void setScanRate(float f) { w->deviceScanRate.store(f); }
+    float scanRate() const { return w->deviceScanRate.load(); }
+    int burnSampleCount() const { return w->burnSampleCount.load(); }
+    void setBurnSampleCount(int n) { w->burnSampleCount.store(n); }
+    int &burnSampleMin() { return w->burnSampleMin; }
+    int &burnSampleMax() { return w->burnSampleMax; }
+    int &currentPage() { return w->currentPage; }
+    const unsigned char *handshake() const { return w->handshake; }
+    void choosePatternFile() { w->choosePatternFile(); }
+    bool loadBurnFile() { return w->loadBurnFile(); }
+    void drawWave(int p) { w->drawWave(p); }
+    void drawPicture(int p) { w->drawPicture(p); }
+    void startBurn() { w->startBurn(); }
+    QThread *discoveryThread() const { return w->selectSerialThread; }
+
+private:
+    MainWindow *w;
+};
+
+// What a modal box showed when it was answered.
+struct ModalSeen
+{
+    QString className;
+    QString title;
+    QString text;
+    QString informativeText;
+    QStringList buttons; // button texts in layout order
+    QString defaultButton;
+    bool seen = false;
+};
+
+// Answers the next modal widget (message box or dialog) from a timer: waits
+// up to timeoutMs for QApplication::activeModalWidget(), records what it
+// shows into *seen, then runs `answer` on it (by default: press the button
+// labelled `buttonText`, or reject a dialog). Returns immediately; the answer
+// happens while the caller's code sits in the modal loop.
+void answerNextModal(ModalSeen *seen, const QString &buttonText = QString(),
+                     int timeoutMs = 10000,
+                     std::function<void(QWidget *)> answer = nullptr);
+
+// Answers every modal box that shows up until stopped, recording each.
+class ModalCollector : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModalCollector(const QString &buttonText = QString());
+    ~ModalCollector() override;
+    QList<ModalSeen> seen;
+    QString buttonText;
+
+private slots:
+    void poll();
+
+private:
+    int timerId = 0;
+    void timerEvent(QTimerEvent *) override { poll(); }
+};
+
+// Presses the button with this text on a message box; returns false if none.
+bool pressButton(QWidget *modal, const QString &buttonText);
+
+// A fresh directory under the system's temporary directory, removed at exit.
+QString makeTempDir();
+
+// Writes lines (each followed by "\n") to a file; returns its path.
+QString writeLines(const QString &path, const QStringList &lines);
+
+// Runs build/bin/dvkctl with the arguments; returns its exit code, with its
+// standard output and error through the pointers.
+int runDvkctl(const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr,
+              int timeoutMs = 60000, const QByteArray &input = QByteArray());
+
+#endif
