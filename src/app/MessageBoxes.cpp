@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QPushButton>
 
-namespace {
+namespace
+{
 
 QString trMain(const char *text)
 {
@@ -28,8 +29,8 @@ int customButtonBox(QWidget *parent, QMessageBox::Icon icon, const QString &titl
     return added.indexOf(static_cast<QPushButton *>(box.clickedButton()));
 }
 
-void standardBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
-                 const QString &text, const QString &informative)
+void standardBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+                 const QString &informative)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
     box.setDefaultButton(QMessageBox::NoButton);
@@ -40,18 +41,19 @@ void standardBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
 
 } // namespace
 
-namespace MessageBoxes {
+namespace MessageBoxes
+{
 
 int warning(QWidget *parent, const QString &text, const QString &informative)
 {
-    return customButtonBox(parent, QMessageBox::Warning, trMain("错误"), text,
-                           {trMain("确认")}, 0, informative);
+    return customButtonBox(parent, QMessageBox::Warning, trMain("错误"), text, {trMain("确认")}, 0,
+                           informative);
 }
 
 int information(QWidget *parent, const QString &text, const QString &informative)
 {
-    return customButtonBox(parent, QMessageBox::Information, trMain("提示"), text,
-                           {trMain("确认")}, 0, informative);
+    return customButtonBox(parent, QMessageBox::Information, trMain("提示"), text, {trMain("确认")},
+                           0, informative);
 }
 
 void warningOk(QWidget *parent, const QString &text, const QString &informative)

@@ -9,7 +9,8 @@ class QWidget;
 // The window's two kinds of message box. Titles and button labels are
 // translated in the MainWindow context; message texts are passed as the
 // caller built them. An informative text, when given, appears below the text.
-namespace MessageBoxes {
+namespace MessageBoxes
+{
 
 // One custom button "确认", default button 0, no escape button.
 int warning(QWidget *parent, const QString &text, const QString &informative = QString());

@@ -90,10 +90,10 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 void MainWindow::lockUi(bool lock)
 {
     QWidget *const controls[] = {
-        ui->lineEdit_FileDVK,     ui->pushButton_FileDVK,     ui->lineEdit_NStepPhase,
-        ui->lineEdit_StripeNum,   ui->pushButton_NStepPhase,  ui->lineEdit_NGrayCode,
-        ui->lineEdit_NStripeWave, ui->pushButton_NGrayCode,   ui->pushButton_NStripeWave,
-        ui->pushButton_Dark,      ui->pushButton_Light,       ui->pushButton_BurnRecord,
+        ui->lineEdit_FileDVK,     ui->pushButton_FileDVK,    ui->lineEdit_NStepPhase,
+        ui->lineEdit_StripeNum,   ui->pushButton_NStepPhase, ui->lineEdit_NGrayCode,
+        ui->lineEdit_NStripeWave, ui->pushButton_NGrayCode,  ui->pushButton_NStripeWave,
+        ui->pushButton_Dark,      ui->pushButton_Light,      ui->pushButton_BurnRecord,
     };
     if (lock) {
         ui->lineEdit_NStepPhase->clear();

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace cli {
+namespace cli
+{
 
 void out(const QString &text)
 {

@@ -7,7 +7,8 @@
 
 // Shared conventions of the dvkctl subcommands: results on standard output,
 // messages on standard error, exit 0 success / 1 failed / 2 bad usage.
-namespace cli {
+namespace cli
+{
 
 enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 

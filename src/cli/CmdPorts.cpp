@@ -6,7 +6,8 @@
 #include <QJsonObject>
 #include <QSerialPortInfo>
 
-namespace cli {
+namespace cli
+{
 
 int cmdPorts(const QStringList &args)
 {
@@ -17,7 +18,8 @@ int cmdPorts(const QStringList &args)
     if (rc >= 0)
         return rc;
     if (!parser.positionalArguments().isEmpty()) {
-        err(QString("dvkctl ports: unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        err(QString("dvkctl ports: unexpected argument '%1'")
+                .arg(parser.positionalArguments().first()));
         return ExitUsage;
     }
 
@@ -39,7 +41,8 @@ int cmdPorts(const QStringList &args)
             o["pid"] = pid.isEmpty() ? QJsonValue() : QJsonValue(pid);
             array.append(o);
         } else {
-            QString line = info.portName() + '\t' + info.systemLocation() + '\t' + info.description();
+            QString line =
+                info.portName() + '\t' + info.systemLocation() + '\t' + info.description();
             if (!vid.isEmpty() || !pid.isEmpty())
                 line += '\t' + vid + ':' + pid;
             outLine(line);

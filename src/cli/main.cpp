@@ -7,21 +7,21 @@
 #include <functional>
 #include <map>
 
-namespace {
+namespace
+{
 
-const char *kUsage =
-    "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
-    "\n"
-    "Subcommands:\n"
-    "  ports      list the serial ports the system offers\n"
-    "  generate   write a pattern set (phase, gray, square, dark, light)\n"
-    "  inspect    scan a pattern file as the window's loader does\n"
-    "  preview    render a page of a pattern file to PNG\n"
-    "  query      ask the projector for its scan value\n"
-    "  burn       burn a pattern file into the projector\n"
-    "  simulate   run the projector simulator on a pseudo-terminal\n"
-    "\n"
-    "'dvkctl SUBCOMMAND --help' describes a subcommand's options.\n";
+const char *kUsage = "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
+                     "\n"
+                     "Subcommands:\n"
+                     "  ports      list the serial ports the system offers\n"
+                     "  generate   write a pattern set (phase, gray, square, dark, light)\n"
+                     "  inspect    scan a pattern file as the window's loader does\n"
+                     "  preview    render a page of a pattern file to PNG\n"
+                     "  query      ask the projector for its scan value\n"
+                     "  burn       burn a pattern file into the projector\n"
+                     "  simulate   run the projector simulator on a pseudo-terminal\n"
+                     "\n"
+                     "'dvkctl SUBCOMMAND --help' describes a subcommand's options.\n";
 
 } // namespace
 
@@ -32,8 +32,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion("2.03");
 
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
-        {"ports", cli::cmdPorts},     {"generate", cli::cmdGenerate}, {"inspect", cli::cmdInspect},
-        {"preview", cli::cmdPreview}, {"query", cli::cmdQuery},       {"burn", cli::cmdBurn},
+        {"ports", cli::cmdPorts},       {"generate", cli::cmdGenerate},
+        {"inspect", cli::cmdInspect},   {"preview", cli::cmdPreview},
+        {"query", cli::cmdQuery},       {"burn", cli::cmdBurn},
         {"simulate", cli::cmdSimulate},
     };
 

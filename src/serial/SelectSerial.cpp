@@ -3,7 +3,8 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
-namespace {
+namespace
+{
 constexpr int kStopCheckMs = 20;
 }
 

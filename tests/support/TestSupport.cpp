@@ -14,7 +14,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 ModalSeen describe(QWidget *modal)
 {

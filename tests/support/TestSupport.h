@@ -45,8 +45,7 @@ private:
 };
 
 // What a modal box showed when it was answered.
-struct ModalSeen
-{
+struct ModalSeen {
     QString className;
     QString title;
     QString text;
@@ -61,8 +60,7 @@ struct ModalSeen
 // shows into *seen, then runs `answer` on it (by default: press the button
 // labelled `buttonText`, or reject a dialog). Returns immediately; the answer
 // happens while the caller's code sits in the modal loop.
-void answerNextModal(ModalSeen *seen, const QString &buttonText = QString(),
-                     int timeoutMs = 10000,
+void answerNextModal(ModalSeen *seen, const QString &buttonText = QString(), int timeoutMs = 10000,
                      std::function<void(QWidget *)> answer = nullptr);
 
 // Answers every modal box that shows up until stopped, recording each.
