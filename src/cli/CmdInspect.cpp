@@ -1,12 +1,66 @@
-// dvkctl inspect
+// dvkctl inspect: scans a pattern file as the window's loader does and says
+// whether it can be burned.
 #include "Cli.h"
 
-namespace cli {
+#include "burnfile/BurnFile.h"
 
-int cmdInspect(const QStringList &)
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace cli
 {
-    err("dvkctl inspect: not available yet");
-    return ExitFailed;
+
+int cmdInspect(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json("json", "One JSON object on standard output.");
+    parser.addOption(json);
+    parser.addPositionalArgument("FILE", "The pattern file to scan.");
+    const int rc = parse(parser, args,
+                         "Scans a pattern file as the window's loader does: values, minimum and "
+                         "maximum (the loader starts them at 255 and 0), whole pages, values past "
+                         "the last whole page, and whether it can be burned.\n"
+                         "Exit: 0 burnable, 1 not burnable, 2 cannot read.");
+    if (rc >= 0)
+        return rc;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        err(files.isEmpty() ? QString("dvkctl inspect: no FILE given")
+                            : QString("dvkctl inspect: unexpected argument '%1'").arg(files.at(1)));
+        return ExitUsage;
+    }
+    const QString file = files.first();
+
+    const BurnFileCheck check = checkBurnFile(file);
+    const BurnFileScan &scan = check.scan;
+    if (!scan.opened) {
+        err(QString("dvkctl inspect: cannot open '%1': %2").arg(file, scan.error));
+        return ExitUsage;
+    }
+
+    if (parser.isSet(json)) {
+        QJsonObject o;
+        o["file"] = file;
+        o["values"] = scan.count;
+        o["min"] = scan.min;
+        o["max"] = scan.max;
+        o["pages"] = scan.pages();
+        o["tail"] = scan.tail();
+        o["burnable"] = check.burnable();
+        o["reason"] = check.burnable() ? QJsonValue() : QJsonValue(check.reason);
+        o["line"] = check.badLine > 0 ? QJsonValue(check.badLine) : QJsonValue();
+        outLine(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+    } else {
+        outLine("file: " + file);
+        outLine(QString("values: %1").arg(scan.count));
+        outLine(QString("min: %1").arg(scan.min));
+        outLine(QString("max: %1").arg(scan.max));
+        outLine(QString("pages: %1").arg(scan.pages()));
+        outLine(QString("tail: %1").arg(scan.tail()));
+        outLine(check.burnable() ? QString("burnable: yes")
+                                 : QString("burnable: no (%1)").arg(check.reason));
+    }
+    return check.burnable() ? ExitOk : ExitFailed;
 }
 
 } // namespace cli

@@ -1,12 +1,105 @@
-// dvkctl preview
+// dvkctl preview: renders one page of a pattern file as the window draws it.
 #include "Cli.h"
 
-namespace cli {
+#include "burnfile/BurnFile.h"
+#include "burnfile/PreviewRender.h"
 
-int cmdPreview(const QStringList &)
+#include <QImage>
+#include <QRegularExpression>
+
+namespace cli
 {
-    err("dvkctl preview: not available yet");
-    return ExitFailed;
+
+namespace
+{
+
+// Larger canvases are refused rather than allocated.
+constexpr int kMaxCanvasSide = 16384;
+
+bool parseSize(const QString &text, QSize *size)
+{
+    static const QRegularExpression form("^(\\d{1,6})[xX](\\d{1,6})$");
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const int w = m.captured(1).toInt();
+    const int h = m.captured(2).toInt();
+    if (w < 1 || h < 1 || w > kMaxCanvasSide || h > kMaxCanvasSide)
+        return false;
+    *size = QSize(w, h);
+    return true;
+}
+
+} // namespace
+
+int cmdPreview(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption pageOption("page", "Page to draw, from 1 (default 1).", "P", "1");
+    const QCommandLineOption output(QStringList{"o", "output"}, "The PNG file to write.",
+                                    "OUT.png");
+    const QCommandLineOption sizeOption(
+        "size", "Size of each drawing (default 1100x140); the PNG is W x 2H.", "WxH", "1100x140");
+    parser.addOption(pageOption);
+    parser.addOption(output);
+    parser.addOption(sizeOption);
+    parser.addPositionalArgument("FILE", "The pattern file.");
+    const int rc = parse(parser, args,
+                         "Renders page P of a pattern file as the window draws it: the waveform "
+                         "above the stripe picture, on white.\n"
+                         "Exit: 0 written, 1 the PNG could not be written, 2 bad usage or "
+                         "unreadable file.");
+    if (rc >= 0)
+        return rc;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        err(files.isEmpty() ? QString("dvkctl preview: no FILE given")
+                            : QString("dvkctl preview: unexpected argument '%1'").arg(files.at(1)));
+        return ExitUsage;
+    }
+    const QString file = files.first();
+    if (!parser.isSet(output) || parser.value(output).isEmpty()) {
+        err("dvkctl preview: no output given (-o OUT.png)");
+        return ExitUsage;
+    }
+    const QString outPath = parser.value(output);
+    QSize size;
+    if (!parseSize(parser.value(sizeOption), &size)) {
+        err(QString("dvkctl preview: --size: bad size '%1' (WxH, each 1 to %2)")
+                .arg(parser.value(sizeOption))
+                .arg(kMaxCanvasSide));
+        return ExitUsage;
+    }
+    int page = 1;
+    if (!intOption(parser, "page", &page))
+        return ExitUsage;
+
+    // The waveform scales to the whole file's range, as after a load.
+    const BurnFileScan scan = scanBurnFile(file);
+    if (!scan.opened) {
+        err(QString("dvkctl preview: cannot open '%1': %2").arg(file, scan.error));
+        return ExitUsage;
+    }
+    // A file shorter than one page still shows its lines on page 1.
+    const qint64 pages = qMax<qint64>(scan.pages(), 1);
+    if (page < 1 || page > pages) {
+        err(QString("dvkctl preview: --page: %1 is not a page of '%2' (1 to %3)")
+                .arg(page)
+                .arg(file)
+                .arg(pages));
+        return ExitUsage;
+    }
+    const BurnPage values = readBurnPage(file, page - 1);
+    if (!values.opened) {
+        err(QString("dvkctl preview: cannot open '%1': %2").arg(file, values.error));
+        return ExitUsage;
+    }
+    const QImage sheet = renderPreviewSheet(values.values, size, waveRange(scan.min, scan.max));
+    if (!sheet.save(outPath, "PNG")) {
+        err(QString("dvkctl preview: cannot write '%1'").arg(outPath));
+        return ExitFailed;
+    }
+    return ExitOk;
 }
 
 } // namespace cli
