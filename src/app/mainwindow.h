@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 QT_BEGIN_NAMESPACE
 namespace Ui
@@ -97,17 +98,37 @@ private:
 
     // --- pattern file and generators -----------------------------------------
     void choosePatternFile();
+    // Appends a generator run to the pattern file, advances patternValueCount
+    // by the lines written and shows the completion text or the failure; the
+    // phase-shift generator passes standardBoxes for the Ok form of its boxes.
+    void appendPatternRun(const QByteArray &lines, const QString &completion,
+                          bool standardBoxes);
+    // The warning text for a scan value the model does not cover.
+    QString invalidScanValueText(float scanValue) const;
 
     // --- port control and receive thread --------------------------------------
     bool portSwitchedOn = false;
-    // The projector's scan value; written by the receive thread before it
+    // The projector's scan value; set from the receive thread's answer when it
     // reports ready.
     std::atomic<float> deviceScanRate{0.0f};
+    // Opens the device the port box names; 0 or -1 as openPort.
+    int openSelectedPort();
+    // The receive thread's work for the opening numbered `generation`, and
+    // the hand-over of its result to the GUI thread.
+    void receiveAnswer(unsigned generation);
+    void joinReceiveThread();
+    // Counts openings and closings of the port: a result that belongs to an
+    // earlier one is dropped.
+    std::atomic<unsigned> portGeneration{0};
+    std::thread receiveThread;
 
     // --- burn file and preview -------------------------------------------------
     bool loadBurnFile();
     void drawWave(int pageIndex);
     void drawPicture(int pageIndex);
+    // Whole pages of the loaded file, and label_Page's text for them.
+    int burnPageCount() const;
+    QString burnPageLabel() const;
     std::atomic<int> burnSampleCount{0};
     int burnSampleMin = 0;
     int burnSampleMax = 0;

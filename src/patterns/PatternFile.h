@@ -1,0 +1,53 @@
+#ifndef DVK_PATTERNFILE_H
+#define DVK_PATTERNFILE_H
+
+#include "Generators.h"
+#include "PatternConstants.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+// Name of a new pattern file in `directory`, stamped with `time` (local):
+// directory + "/wave_yyyy_MM_dd_hh_mm_ss.txt", concatenated as is.
+QString patternFilePathFor(const QString &directory, const QDateTime &time);
+
+// One value line, without its line feed.
+QByteArray computedLine(int value); // "0x" + lower-case hex, no leading zeros
+QByteArray levelLine(int value);    // "0xFF" for a lit sample, else "0x00"
+
+// The text a run appends: every value on its own line, each ending in "\n".
+QByteArray patternLines(const PatternRun &run);
+
+// True when a run of `patterns` patterns may not start: the file would pass
+// 60 patterns. Counts whole patterns already written (truncating).
+bool patternLimitExceeded(qint64 valueCount, qint64 patterns);
+
+// Appends runs to a pattern file (append mode, text mode, never truncated).
+// A run either reaches the file whole or, when the write fails (disk full,
+// medium gone), its partial output is cut off again where the system allows.
+class PatternFileWriter
+{
+public:
+    explicit PatternFileWriter(const QString &path);
+
+    bool open(); // false when the file cannot be opened for appending
+    // Returns false when not everything reached the file.
+    bool append(const QByteArray &lines);
+    // Complete lines this writer left in the file.
+    int linesAppended() const { return lines; }
+    QString errorString() const { return error; }
+    void close();
+
+private:
+    QFile file;
+    int lines = 0;
+    QString error;
+};
+
+// Number of lines in a file as a reader counts them (a last line without a
+// line feed counts too); -1 when it exists but cannot be read, 0 when absent.
+qint64 countFileLines(const QString &path);
+
+#endif
