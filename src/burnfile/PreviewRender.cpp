@@ -115,9 +115,16 @@ QImage renderPicture(const QVector<int> &values, const QSize &size)
     const int w = size.width();
     const int h = size.height();
     QPainter painter(&image);
-    // The 3-pixel outline is wider than the step, so each later rectangle's
-    // left side covers the earlier ones' right sides: what stays is a row of
-    // full-height stripes, one per sample, in order.
+    // A short page ends at its last sample's stripe: past it the outlines'
+    // top, bottom and right sides, which the later samples of a whole page
+    // cover, would show as stray stripes.
+    if (n < kSamplesPerPage) {
+        const int end = canvasCoordinate(pictureX(n - 1, w)) + 2;
+        painter.setClipRect(QRect(0, 0, qMax(end, 0), h));
+    }
+    // The outline of each sample's rectangle, in order. The 3-pixel pen is
+    // wider than the step, so each later left side covers what the earlier
+    // rectangles drew there: what stays is a row of full-height stripes.
     for (int i = 0; i < n; ++i) {
         const float x = pictureX(i, w);
         painter.setPen(picturePen(values[i]));
