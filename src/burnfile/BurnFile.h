@@ -5,16 +5,13 @@
 // integer. Nothing here keeps a file's values except checkBurnFile, which the
 // burn needs; the window keeps only the scan's three integers.
 
+#include "patterns/PatternConstants.h"
+
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
 
 #include <vector>
-
-// Values in one pattern, lines on one preview page, values in one burn block.
-constexpr int kSamplesPerPage = 1024;
-// The most values a burn file may hold: 60 patterns.
-constexpr int kMaxBurnSamples = 60 * kSamplesPerPage;
 
 // One line as a base-16 integer, with QString::toInt's rules (white space
 // around, optional sign, optional 0x/0X, hex digits, fits 32 bits); any other

@@ -1,10 +1,49 @@
-// Burn file loading, window side.
+// Burn file loading, window side: choose the file, scan it, show its page
+// count and open the preview at page 1.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::on_pushButton_FileDVK_clicked() {}
+#include "MessageBoxes.h"
+#include "burnfile/BurnFile.h"
+
+#include <QFileDialog>
+
+void MainWindow::on_pushButton_FileDVK_clicked()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("打开"), patternDirectory, tr("Text File (*.txt)"));
+    if (path.isEmpty())
+        return;
+    ui->lineEdit_FileDVK->setText(path);
+    if (!loadBurnFile())
+        return;
+    ui->pushButton_Previous->setEnabled(true);
+    ui->pushButton_Next->setEnabled(true);
+    currentPage = 1;
+    drawWave(0);
+    drawPicture(currentPage - 1);
+}
 
 bool MainWindow::loadBurnFile()
 {
-    return false;
+    const BurnFileScan scan = scanBurnFile(ui->lineEdit_FileDVK->text());
+    if (!scan.opened) {
+        MessageBoxes::warning(this, tr("无法打开文件!"));
+        return false;
+    }
+    burnSampleMax = scan.max;
+    burnSampleMin = scan.min;
+    if (scan.overLimit()) {
+        burnSampleCount = 0;
+        ui->label_Page->setText("/ 0 ");
+        ui->lineEdit->setText("0");
+        ui->label_Wave->clear();
+        ui->label_Picture->clear();
+        MessageBoxes::warning(this, tr("烧录数据数量 > 61440"));
+        return false;
+    }
+    burnSampleCount = int(scan.count);
+    ui->label_Page->setText(burnPageLabel());
+    ui->lineEdit->setText("1");
+    return true;
 }

@@ -1,13 +1,111 @@
-// Waveform and pattern preview, window side.
+// Waveform and pattern preview, window side: the page field, Previous and
+// Next, and handing the drawn pages to the two labels.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::drawWave(int) {}
+#include "MessageBoxes.h"
+#include "burnfile/BurnFile.h"
+#include "burnfile/PreviewRender.h"
 
-void MainWindow::drawPicture(int) {}
+#include <QPixmap>
 
-void MainWindow::on_lineEdit_textChanged(QString) {}
+namespace
+{
 
-void MainWindow::on_pushButton_Next_clicked() {}
+const char *const kNothingLoaded = "/ 0 ";
 
-void MainWindow::on_pushButton_Previous_clicked() {}
+} // namespace
+
+int MainWindow::burnPageCount() const
+{
+    return burnSampleCount / kSamplesPerPage;
+}
+
+QString MainWindow::burnPageLabel() const
+{
+    return "/ " + QString::number(burnPageCount()) + " ";
+}
+
+void MainWindow::drawWave(int pageIndex)
+{
+    const BurnPage page = readBurnPage(ui->lineEdit_FileDVK->text(), pageIndex);
+    if (!page.opened) {
+        MessageBoxes::warning(this, tr("无法打开文件!"));
+        return;
+    }
+    // A flat file is drawn over 0 … 255, and keeps that range until the
+    // next scan.
+    const WaveRange range = waveRange(burnSampleMin, burnSampleMax);
+    burnSampleMin = range.min;
+    burnSampleMax = range.max;
+    // A page past the end of the file draws nothing: the label keeps what it
+    // showed.
+    if (page.values.isEmpty())
+        return;
+    ui->label_Wave->setPixmap(QPixmap::fromImage(renderWave(page.values, waveCanvasSize, range)));
+    ui->label_Wave->setScaledContents(true);
+}
+
+void MainWindow::drawPicture(int pageIndex)
+{
+    const BurnPage page = readBurnPage(ui->lineEdit_FileDVK->text(), pageIndex);
+    if (!page.opened) {
+        MessageBoxes::warning(this, tr("无法打开文件!"));
+        return;
+    }
+    if (page.values.isEmpty())
+        return;
+    ui->label_Picture->setPixmap(QPixmap::fromImage(renderPicture(page.values, pictureCanvasSize)));
+    ui->label_Picture->setScaledContents(true);
+}
+
+// Runs on every change of the field's text, including the changes it makes
+// itself; setting an unchanged text emits nothing, which ends the recursion.
+void MainWindow::on_lineEdit_textChanged(QString arg1)
+{
+    if (ui->label_Page->text() == kNothingLoaded) {
+        ui->lineEdit->setText("0");
+        return;
+    }
+    const int pages = burnPageCount();
+    const int n = arg1.toInt(); // 0 when it is not a number
+    if (n > pages) {
+        ui->lineEdit->setText(QString::number(pages));
+        return;
+    }
+    if (n <= 0) {
+        ui->lineEdit->setText("1");
+        return;
+    }
+    drawWave(n - 1);
+    drawPicture(n - 1);
+    ui->lineEdit->setText(QString::number(n)); // "05" becomes "5"
+    ui->label_Page->setText(burnPageLabel());
+    currentPage = n;
+}
+
+void MainWindow::on_pushButton_Next_clicked()
+{
+    if (ui->lineEdit->text() == "0")
+        return;
+    if (currentPage == burnPageCount()) {
+        currentPage = 1;
+        ui->lineEdit->setText("1");
+    } else {
+        ++currentPage;
+        ui->lineEdit->setText(QString::number(currentPage));
+    }
+}
+
+void MainWindow::on_pushButton_Previous_clicked()
+{
+    if (ui->lineEdit->text() == "0")
+        return;
+    if (currentPage == 1) {
+        currentPage = burnPageCount();
+        ui->lineEdit->setText(QString::number(currentPage));
+    } else {
+        --currentPage;
+        ui->lineEdit->setText(QString::number(currentPage));
+    }
+}
