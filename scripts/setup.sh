@@ -10,6 +10,7 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
   fonts-noto-cjk
   libbenchmark-dev
+  g++-mingw-w64-x86-64-posix
   xvfb xauth
 )
 

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QtGlobal>
 
+// The three bytes that ask the projector for its scan value; it answers with
+// the value as two bytes, high byte first.
+constexpr unsigned char kProjectorQuery[3] = {0x9F, 0xFC, 0x01};
+
 // Outcome of asking the projector for its scan value.
 struct QueryResult {
     bool ok = false;       // a two-byte answer arrived

@@ -1,24 +1,176 @@
 #include "serial/mySerial.h"
 
-mySerial::mySerial(QObject *parent) : QObject(parent) {}
-mySerial::~mySerial() = default;
+#include "serial/SerialPlatform.h"
 
-int mySerial::openPort(bool, int)
+#include <QDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace sp = serialplatform;
+
+mySerial::mySerial(QObject *parent) : QObject(parent), rxBuffer(new char[kRxBufferSize])
 {
-    return -1;
+    std::memset(rxBuffer, 0, kRxBufferSize);
 }
 
-bool mySerial::writeData(const char *, int)
+mySerial::~mySerial()
 {
-    return false;
+    closeDevice();
+    delete[] rxBuffer;
 }
 
-bool mySerial::readData(char *, int *)
+QString mySerial::devicePath(const QString &name)
 {
+#ifdef _WIN32
+    if (name.isEmpty() || name.startsWith("\\\\.\\"))
+        return name;
+    return "\\\\.\\" + name;
+#else
+    if (name.isEmpty() || QDir::isAbsolutePath(name))
+        return name;
+    return "/dev/" + name;
+#endif
+}
+
+int mySerial::openPort(bool open, int portNumber)
+{
+    if (!open) {
+        closeDevice();
+        return 0;
+    }
+    return openDevice(QString::fromStdString(sp::devicePathForNumber(portNumber)));
+}
+
+int mySerial::openPort(bool open, const QString &device)
+{
+    if (!open) {
+        closeDevice();
+        return 0;
+    }
+    return openDevice(devicePath(device));
+}
+
+int mySerial::openDevice(const QString &path)
+{
+    // An open on an open port reopens it.
+    closeDevice();
+    sp::Port *port = sp::open(path.toStdString());
+    if (!port)
+        return -1;
+    {
+        std::lock_guard<std::mutex> configuring(portLock);
+        sp::configure(port);
+    }
+    std::lock_guard<std::mutex> state(stateLock);
+    portHandle = port;
+    portOpen = true;
+    return 0;
+}
+
+void mySerial::closeDevice()
+{
+    std::unique_lock<std::mutex> state(stateLock);
+    portOpen = false;
+    sp::Port *port = portHandle;
+    if (!port)
+        return;
+    // New calls see a closed port from here on; calls already running are
+    // woken and waited for before the handle goes.
+    portHandle = nullptr;
+    sp::interrupt(port);
+    while (handleUsers > 0) {
+        if (!handleIdle.wait_for(state, std::chrono::milliseconds(50),
+                                 [this] { return handleUsers == 0; }))
+            sp::interrupt(port);
+    }
+    sp::close(port);
+}
+
+sp::Port *mySerial::acquire()
+{
+    std::lock_guard<std::mutex> state(stateLock);
+    if (portHandle)
+        ++handleUsers;
+    return portHandle;
+}
+
+void mySerial::release()
+{
+    std::lock_guard<std::mutex> state(stateLock);
+    --handleUsers;
+    if (handleUsers == 0)
+        handleIdle.notify_all();
+}
+
+bool mySerial::writeData(const char *data, int length)
+{
+    if (length < 0)
+        return false;
+    sp::Port *port = acquire();
+    if (!port)
+        return false;
+    bool ok;
+    {
+        std::lock_guard<std::mutex> writing(portLock);
+        ok = sp::write(port, data, std::size_t(length));
+    }
+    release();
+    return ok;
+}
+
+bool mySerial::readData(char *out, int *count, int *received)
+{
+    std::lock_guard<std::mutex> reading(readLock);
+    int stored = 0; // bytes the read loop counts
+    int placed = 0; // bytes in the buffer from this call, counted or not
+    sp::Port *port = acquire();
+    if (port) {
+        // A two-byte read, bounded by the room left in the buffer.
+        auto readPair = [&]() -> long {
+            const int room = kRxBufferSize - stored;
+            return room > 0 ? sp::read(port, rxBuffer + stored, std::size_t(std::min(2, room))) : 0;
+        };
+        long got = readPair();
+        while (got > 0) {
+            stored += int(got);
+            *count = int(got);
+            if (stored == kRxBufferSize) {
+                // Full: whatever else comes is discarded.
+                sp::purgeReceive(port);
+                break;
+            }
+            if (got == 2) {
+                const long waiting = sp::queued(port);
+                if (waiting > 0) {
+                    // Take what is already queued behind the reply, up to the
+                    // room left, and end the read there. Bytes that do not
+                    // fill the buffer stay uncounted.
+                    const int room = kRxBufferSize - stored;
+                    const long bulk = sp::read(port, rxBuffer + stored,
+                                               std::size_t(std::min<long>(waiting, room)));
+                    if (bulk == room) {
+                        stored += room;
+                        sp::purgeReceive(port);
+                    } else if (bulk > 0) {
+                        placed = stored + int(bulk);
+                    }
+                    break;
+                }
+            }
+            got = readPair();
+        }
+        release();
+    }
+    if (received)
+        *received = std::max(placed, stored);
+    std::memcpy(out, rxBuffer, kRxBufferSize);
     return true;
 }
 
 bool mySerial::isOpen() const
 {
+    std::lock_guard<std::mutex> state(stateLock);
     return portOpen;
 }

@@ -1,0 +1,37 @@
+#include "serial/ProjectorQuery.h"
+
+#include "serial/mySerial.h"
+
+QueryResult queryProjector(const QString &devicePath)
+{
+    QueryResult result;
+    mySerial port;
+    if (port.openPort(true, devicePath) != 0) {
+        result.error = QString("cannot open %1").arg(devicePath);
+        return result;
+    }
+    if (!port.writeData(reinterpret_cast<const char *>(kProjectorQuery), 3)) {
+        port.openPort(false, 0);
+        result.error = QString("cannot write the query to %1").arg(devicePath);
+        return result;
+    }
+    // The same read and the same rule as the window's receive thread: only a
+    // two-byte read counts as an answer.
+    char buffer[mySerial::kRxBufferSize];
+    int count = mySerial::kRxBufferSize;
+    int received = 0;
+    port.readData(buffer, &count, &received);
+    port.openPort(false, 0);
+
+    result.answer = QByteArray(buffer, received);
+    if (count == 2) {
+        result.ok = true;
+        result.scanValue = quint16((quint8(buffer[0]) << 8) | quint8(buffer[1]));
+    } else if (received == 0) {
+        result.error = QString("no answer from %1").arg(devicePath);
+    } else {
+        result.error = QString("no valid answer from %1 (received %2)")
+                           .arg(devicePath, QString::fromLatin1(result.answer.toHex().toUpper()));
+    }
+    return result;
+}

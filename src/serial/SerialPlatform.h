@@ -1,0 +1,63 @@
+#ifndef DVK_SERIALPLATFORM_H
+#define DVK_SERIALPLATFORM_H
+
+// The operating system's side of the serial port, kept free of Qt so that
+// the Windows half builds with a plain cross compiler. mySerial is the only
+// caller; it serialises the calls and never lets one run on a closed handle.
+
+#include <cstddef>
+#include <string>
+
+namespace serialplatform
+{
+
+// The projector's line and its time-outs.
+constexpr unsigned kBaudRate = 115200;
+constexpr unsigned kQueueSize = 1024;       // driver input and output queues
+constexpr unsigned kReadMsPerByte = 1000;   // a read of n bytes gives up after
+constexpr unsigned kReadConstantMs = 1000;  //   n * 1000 + 1000 ms
+constexpr unsigned kReadIntervalMs = 65535; // never ends a read first
+constexpr unsigned kWriteMsPerByte = 500;   // a write of n bytes gives up after
+constexpr unsigned kWriteConstantMs = 5000; //   n * 500 + 5000 ms
+
+struct Port;
+
+// Opens the device for exclusive use; nullptr when it cannot be opened
+// (missing, busy, or not a serial device).
+Port *open(const std::string &path);
+
+// Line settings 115200 8N1, raw bytes, everything else (flow control
+// included) as the system has it; queue sizes, both queues purged,
+// time-outs. Failures here are not reported: the port counts as open.
+void configure(Port *port);
+
+// Writes all bytes within the write time-out. On failure both directions are
+// purged and false is returned.
+bool write(Port *port, const void *data, std::size_t length);
+
+// Reads up to n bytes; returns when n bytes have arrived or n * 1000 + 1000 ms
+// have passed, with the count received (possibly 0). -1 when the read failed
+// or the port was interrupted and nothing had arrived.
+long read(Port *port, void *buffer, std::size_t n);
+
+// Bytes waiting in the driver's input queue (clears a pending line error on
+// Windows); -1 on failure.
+long queued(Port *port);
+
+// Aborts and discards what waits on the receive side.
+void purgeReceive(Port *port);
+
+// Makes a pending or later read or write on this port return at once with a
+// failure. Safe to call from any thread while another thread uses the port.
+void interrupt(Port *port);
+
+// Releases the device. No other call on this port may be in progress.
+void close(Port *port);
+
+// The device that port number n names: "\\.\COM<n>" on Windows, the n-th
+// on-board UART (COM1 = /dev/ttyS0) elsewhere; empty when n names none.
+std::string devicePathForNumber(int n);
+
+} // namespace serialplatform
+
+#endif

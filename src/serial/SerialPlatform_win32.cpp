@@ -1,0 +1,141 @@
+// Serial port on Windows: the COM-port calls with the projector's settings
+// and time-outs, synchronous (non-overlapped) I/O.
+#include "serial/SerialPlatform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace serialplatform
+{
+
+struct Port {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::atomic<bool> interrupted{false};
+};
+
+Port *open(const std::string &path)
+{
+    if (path.empty())
+        return nullptr;
+    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    if (wideLength <= 0)
+        return nullptr;
+    std::vector<wchar_t> wide(std::size_t(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), wideLength);
+
+    // Read and write, no sharing (exclusive), open only if it exists,
+    // synchronous I/O.
+    const HANDLE h = CreateFileW(wide.data(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return nullptr;
+    Port *port = new Port;
+    port->handle = h;
+    return port;
+}
+
+void configure(Port *port)
+{
+    const HANDLE h = port->handle;
+    SetupComm(h, kQueueSize, kQueueSize);
+
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof(dcb));
+    dcb.DCBlength = sizeof(DCB);
+    GetCommState(h, &dcb);
+    // Everything else (flow control, handshake lines, special characters)
+    // stays as the system reported it.
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = kBaudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    SetCommState(h, &dcb);
+
+    PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR); // 0x000C
+
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = kReadIntervalMs;
+    timeouts.ReadTotalTimeoutMultiplier = kReadMsPerByte;
+    timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
+    timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
+    timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+    SetCommTimeouts(h, &timeouts);
+
+    SetCommMask(h, EV_TXEMPTY | EV_CTS); // 0x000C
+}
+
+bool write(Port *port, const void *data, std::size_t length)
+{
+    DWORD written = 0;
+    const BOOL ok = !port->interrupted.load() &&
+                    WriteFile(port->handle, data, DWORD(length), &written, nullptr);
+    if (!ok) {
+        PurgeComm(port->handle,
+                  PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); // 0x000F
+        return false;
+    }
+    return true;
+}
+
+long read(Port *port, void *buffer, std::size_t n)
+{
+    if (n == 0)
+        return 0;
+    if (port->interrupted.load())
+        return -1;
+    DWORD got = 0;
+    if (!ReadFile(port->handle, buffer, DWORD(n), &got, nullptr))
+        return got > 0 ? long(got) : -1;
+    return long(got);
+}
+
+long queued(Port *port)
+{
+    DWORD errors = 0;
+    COMSTAT status;
+    ZeroMemory(&status, sizeof(status));
+    if (!ClearCommError(port->handle, &errors, &status))
+        return -1;
+    return long(status.cbInQue);
+}
+
+void purgeReceive(Port *port)
+{
+    PurgeComm(port->handle, PURGE_RXABORT | PURGE_RXCLEAR); // 0x000A
+}
+
+void interrupt(Port *port)
+{
+    port->interrupted.store(true);
+    // Ends a synchronous ReadFile or WriteFile that another thread waits in.
+    // The caller repeats this until the other thread has left, which covers
+    // a call that had not quite begun the first time.
+    CancelIoEx(port->handle, nullptr);
+}
+
+void close(Port *port)
+{
+    if (!port)
+        return;
+    if (port->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(port->handle);
+    delete port;
+}
+
+std::string devicePathForNumber(int n)
+{
+    // "\\.\COM" followed by the number in decimal, any length.
+    char digits[128];
+    std::snprintf(digits, sizeof(digits), "%d", n);
+    return std::string("\\\\.\\COM") + digits;
+}
+
+} // namespace serialplatform
