@@ -1,12 +1,58 @@
-// dvkctl query
+// dvkctl query: the projector's scan value.
 #include "Cli.h"
 
-namespace cli {
+#include "serial/ProjectorQuery.h"
 
-int cmdQuery(const QStringList &)
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace cli
 {
-    err("dvkctl query: not available yet");
-    return ExitFailed;
+
+int cmdQuery(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption port("port", "The projector's serial port (path or name).", "PORT");
+    const QCommandLineOption json("json", "One JSON object on standard output.");
+    parser.addOption(port);
+    parser.addOption(json);
+    const int rc = parse(parser, args,
+                         "Opens the port, sends the query and prints the projector's scan value.");
+    if (rc >= 0)
+        return rc;
+    if (!parser.positionalArguments().isEmpty()) {
+        err(QString("dvkctl query: unexpected argument '%1'")
+                .arg(parser.positionalArguments().first()));
+        return ExitUsage;
+    }
+    if (!parser.isSet(port) || parser.value(port).isEmpty()) {
+        err("dvkctl query: --port PORT is required");
+        return ExitUsage;
+    }
+    const QString device = portDevicePath(parser.value(port));
+#ifndef _WIN32
+    if (!QFileInfo::exists(device)) {
+        err(QString("dvkctl query: no such port '%1'").arg(parser.value(port)));
+        return ExitUsage;
+    }
+#endif
+
+    const QueryResult result = queryProjector(device);
+    if (parser.isSet(json)) {
+        QJsonObject o;
+        o["port"] = device;
+        o["scan_value"] = result.ok ? QJsonValue(int(result.scanValue)) : QJsonValue();
+        o["answer"] = QString::fromLatin1(result.answer.toHex().toUpper());
+        outLine(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+    } else if (result.ok) {
+        outLine(QString::number(result.scanValue));
+    }
+    if (!result.ok) {
+        err("dvkctl query: " + result.error);
+        return ExitFailed;
+    }
+    return ExitOk;
 }
 
 } // namespace cli

@@ -1,0 +1,89 @@
+#include "Simulator.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QTest>
+
+#include <signal.h>
+
+SimulatorProcess::~SimulatorProcess()
+{
+    stop();
+}
+
+bool SimulatorProcess::start(const QStringList &options, int timeoutMs)
+{
+    process.start(DVKCTL_PATH, QStringList{"simulate"} + options);
+    if (!process.waitForStarted(timeoutMs))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!partial.contains('\n')) {
+        if (clock.elapsed() > timeoutMs || process.state() == QProcess::NotRunning)
+            return false;
+        process.waitForReadyRead(50);
+        partial += process.readAllStandardOutput();
+    }
+    const int end = partial.indexOf('\n');
+    devicePath = QString::fromLocal8Bit(partial.left(end));
+    partial.remove(0, end + 1);
+    return !devicePath.isEmpty();
+}
+
+void SimulatorProcess::collect()
+{
+    partial += process.readAllStandardOutput();
+    int end;
+    while ((end = partial.indexOf('\n')) >= 0) {
+        const QByteArray line = partial.left(end);
+        partial.remove(0, end + 1);
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (doc.isObject())
+            seen.append(doc.object());
+    }
+}
+
+QList<QJsonObject> SimulatorProcess::events()
+{
+    collect();
+    return seen;
+}
+
+QList<QJsonObject> SimulatorProcess::events(const QString &name)
+{
+    QList<QJsonObject> matching;
+    for (const QJsonObject &o : events()) {
+        if (o.value("event").toString() == name)
+            matching.append(o);
+    }
+    return matching;
+}
+
+bool SimulatorProcess::waitForEvents(const QString &name, int count, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (events(name).size() < count) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+        if (process.state() == QProcess::NotRunning)
+            process.waitForReadyRead(0);
+    }
+    return true;
+}
+
+int SimulatorProcess::stop(int timeoutMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    ::kill(pid_t(process.processId()), SIGTERM);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    collect();
+    errors += process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
