@@ -2,8 +2,111 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::on_pushButton_SerialPort_clicked() {}
+#include "MessageBoxes.h"
+#include "burn/BurnProtocol.h"
+#include "serial/mySerial.h"
 
-void MainWindow::StartComReadThread(void *) {}
+#include <QDebug>
 
-void MainWindow::stopPortWork() {}
+int MainWindow::openSelectedPort()
+{
+    const QString entry = ui->comboBox_SerialPort->currentText();
+#ifdef _WIN32
+    // The digits that end the entry: COM12 is port 12. None gives 0, which
+    // opens nothing.
+    int start = entry.size();
+    while (start > 0 && entry.at(start - 1).isDigit())
+        --start;
+    const int number = entry.mid(start).toInt();
+    return mySerialInstance->openPort(true, number);
+#else
+    // A number cannot tell ttyS0 from ttyUSB0: open the entry by name.
+    if (entry.isEmpty())
+        return -1;
+    return mySerialInstance->openPort(true, entry);
+#endif
+}
+
+void MainWindow::on_pushButton_SerialPort_clicked()
+{
+    portSwitchedOn = !portSwitchedOn;
+    if (!portSwitchedOn) {
+        // Whatever the receive thread still brings belongs to this opening.
+        ++portGeneration;
+        mySerialInstance->openPort(false, 0);
+        // The close has woken its read, so this is quick.
+        joinReceiveThread();
+        ui->pushButton_SerialPort->setText(tr("打开串口"));
+        ui->comboBox_SerialPort->setEnabled(true);
+        ui->Switch->switchclick();
+        lockUi(true);
+        patternFilePath.clear();
+        return;
+    }
+
+    if (openSelectedPort() != 0) {
+        MessageBoxes::warning(this, tr("串口打开失败!"));
+        portSwitchedOn = false;
+        return;
+    }
+    ui->pushButton_SerialPort->setText(tr("关闭串口"));
+    ui->Switch->switchclick();
+    patternValueCount = 0;
+    mySerialInstance->writeData(reinterpret_cast<const char *>(handshake), 3);
+
+    const unsigned generation = ++portGeneration;
+    joinReceiveThread();
+    receiveThread = std::thread(&MainWindow::receiveAnswer, this, generation);
+
+    choosePatternFile();
+}
+
+void MainWindow::StartComReadThread(void *p)
+{
+    auto *window = static_cast<MainWindow *>(p);
+    window->receiveAnswer(window->portGeneration.load());
+}
+
+void MainWindow::receiveAnswer(unsigned generation)
+{
+    char buffer[mySerial::kRxBufferSize];
+    int count = mySerial::kRxBufferSize;
+    mySerialInstance->readData(buffer, &count);
+    qDebug() << quint8(buffer[0]) << quint8(buffer[1]) << count;
+
+    int code = StatusWriteFailed;
+    float value = 0.0f;
+    if (count == 2) {
+        value = float(quint8(buffer[0]) * 256 + quint8(buffer[1]));
+        qDebug() << value;
+        code = StatusDeviceReady;
+    }
+    // Decided on the GUI thread: an answer to an opening that has since been
+    // closed or replaced neither sets the scan value nor unlocks or warns.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, code, value]() {
+            if (generation != portGeneration.load())
+                return;
+            if (code == StatusDeviceReady)
+                deviceScanRate.store(value);
+            emit ErrorMessageSignal(code);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::joinReceiveThread()
+{
+    if (receiveThread.joinable())
+        receiveThread.join();
+}
+
+void MainWindow::stopPortWork()
+{
+    // The window is going: drop any answer still on its way, close the port
+    // (which wakes a pending read) and wait for the receive thread.
+    ++portGeneration;
+    if (mySerialInstance)
+        mySerialInstance->openPort(false, 0);
+    joinReceiveThread();
+}
