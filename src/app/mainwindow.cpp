@@ -71,10 +71,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     const QString text = burnInProgress() ? tr("正在烧录,是否退出?") : tr("是否退出?");
     const int choice = MessageBoxes::question(this, tr("退出"), text);
-    if (choice == 0)
+    if (choice == 0) {
+        // Leaving: a running transfer stops before its next byte.
+        stopBurnWork();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)

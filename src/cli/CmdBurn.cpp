@@ -1,12 +1,155 @@
-// dvkctl burn
+// dvkctl burn: check a pattern file, stream it to the projector, then wait
+// out the commit time — the window's burn, on the same worker code.
 #include "Cli.h"
 
-namespace cli {
+#include "burn/BurnProtocol.h"
+#include "burn/BurnRecordThread.h"
+#include "burn/Solidification.h"
+#include "burnfile/BurnFile.h"
+#include "serial/mySerial.h"
 
-int cmdBurn(const QStringList &)
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QThread>
+
+#include <atomic>
+
+namespace cli
 {
-    err("dvkctl burn: not available yet");
-    return ExitFailed;
+
+namespace
+{
+
+// Runs a worker on its own thread until it reports `finished`.
+template <typename Worker, typename Slot> void runOnThread(Worker *worker, Slot work)
+{
+    QThread thread;
+    worker->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::started, worker, work);
+    QObject::connect(worker, &Worker::finished, &thread, &QThread::quit);
+    QEventLoop loop;
+    QObject::connect(&thread, &QThread::finished, &loop, &QEventLoop::quit);
+    thread.start();
+    loop.exec();
+    thread.wait();
+}
+
+class ProgressLine
+{
+public:
+    explicit ProgressLine(bool enabled) : enabled(enabled) {}
+    ~ProgressLine() { end(); }
+    void show(const QString &text)
+    {
+        if (!enabled)
+            return;
+        std::fprintf(stderr, "\r%s\x1b[K", qPrintable(text));
+        std::fflush(stderr);
+        shown = true;
+    }
+    void end()
+    {
+        if (shown)
+            std::fputs("\n", stderr);
+        shown = false;
+    }
+
+private:
+    bool enabled;
+    bool shown = false;
+};
+
+} // namespace
+
+int cmdBurn(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption port("port", "The projector's serial port (path or name).", "PORT");
+    const QCommandLineOption noWait("no-wait", "Return after the commit command, without waiting "
+                                               "out the commit time.");
+    parser.addOption(port);
+    parser.addOption(noWait);
+    parser.addPositionalArgument("FILE", "The pattern file to burn.");
+    const int rc = parse(parser, args,
+                         "Checks a pattern file, streams it to the projector with the burn "
+                         "protocol, then waits out the commit time (10 ms per value).");
+    if (rc >= 0)
+        return rc;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        err("dvkctl burn: give exactly one FILE");
+        return ExitUsage;
+    }
+    if (!parser.isSet(port) || parser.value(port).isEmpty()) {
+        err("dvkctl burn: --port PORT is required");
+        return ExitUsage;
+    }
+
+    const QString file = files.first();
+    BurnFileCheck check = checkBurnFile(file);
+    if (check.status == BurnFileStatus::CannotOpen) {
+        err(QString("dvkctl burn: cannot read '%1': %2").arg(file, check.scan.error));
+        return ExitUsage;
+    }
+    if (!check.burnable()) {
+        err(QString("dvkctl burn: '%1' cannot be burned: %2").arg(file, check.reason));
+        return ExitFailed;
+    }
+
+    const QString device = portDevicePath(parser.value(port));
+    mySerial serial;
+    if (serial.openPort(true, device) != 0) {
+        err(QString("dvkctl burn: cannot open port '%1'").arg(parser.value(port)));
+        return ExitFailed;
+    }
+
+    const int count = int(check.values.size());
+    ProgressLine progress(stderrIsTerminal());
+    // Set on the worker's thread, read after it has ended.
+    std::atomic<int> failure{0};
+    std::atomic<bool> complete{false};
+    {
+        BurnRecordThread worker(&serial, std::move(check.values), file);
+        QObject::connect(&worker, &BurnRecordThread::ErrorMessage, [&](int code) {
+            if (code >= 0) {
+                // Redrawing every value would cost more than sending it.
+                if (code == count || code % 64 == 0)
+                    progress.show(QString("burn: %1 / %2 values").arg(code).arg(count));
+            } else if (code == StatusTransferComplete) {
+                complete = true;
+            } else {
+                failure = code;
+            }
+        });
+        runOnThread(&worker, &BurnRecordThread::BurnRecord);
+    }
+    serial.openPort(false, 0);
+    progress.end();
+    if (!complete) {
+        err(failure == StatusWriteFailed
+                ? QString("dvkctl burn: write to '%1' failed; the transfer stopped and no commit "
+                          "command was sent")
+                      .arg(device)
+                : QString("dvkctl burn: the transfer did not complete"));
+        return ExitFailed;
+    }
+    err(QString("dvkctl burn: %1 values in %2 blocks sent, commit command sent")
+            .arg(count)
+            .arg(burnprotocol::blockCount(count)));
+    if (parser.isSet(noWait))
+        return ExitOk;
+
+    Solidification countdown(count);
+    QObject::connect(&countdown, &Solidification::TimeDisplay, [&](int t) {
+        if (t == count || t % 10 == 0)
+            progress.show(
+                QString("commit: %1 s left")
+                    .arg(double(count - t) * Solidification::kStepMs / 1000.0, 0, 'f', 1));
+    });
+    runOnThread(&countdown, &Solidification::TimeOut);
+    progress.end();
+    err("dvkctl burn: burn complete");
+    return ExitOk;
 }
 
 } // namespace cli

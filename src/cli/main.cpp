@@ -23,10 +23,20 @@ const char *kUsage = "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
                      "\n"
                      "'dvkctl SUBCOMMAND --help' describes a subcommand's options.\n";
 
+// The core's diagnostic lines are for the window's debug output; dvkctl's
+// standard error carries only its own messages.
+void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(quietDebug);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("dvkctl");
     QCoreApplication::setApplicationVersion("2.03");

@@ -64,12 +64,22 @@ bool pressButton(QWidget *modal, const QString &buttonText)
     return false;
 }
 
+void cancelModalAnswers()
+{
+    const auto timers = qApp->findChildren<QTimer *>(QStringLiteral("answerNextModal"));
+    for (QTimer *t : timers) {
+        t->stop();
+        t->deleteLater();
+    }
+}
+
 void answerNextModal(ModalSeen *seen, const QString &buttonText, int timeoutMs,
                      std::function<void(QWidget *)> answer)
 {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     auto timer = new QTimer(qApp);
+    timer->setObjectName(QStringLiteral("answerNextModal"));
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [=]() {
         QWidget *modal = QApplication::activeModalWidget();

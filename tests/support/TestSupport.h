@@ -63,6 +63,10 @@ struct ModalSeen {
 void answerNextModal(ModalSeen *seen, const QString &buttonText = QString(), int timeoutMs = 10000,
                      std::function<void(QWidget *)> answer = nullptr);
 
+// Stops every answerNextModal still waiting (call from a test's cleanup(),
+// so that none outlives the ModalSeen it writes to).
+void cancelModalAnswers();
+
 // Answers every modal box that shows up until stopped, recording each.
 class ModalCollector : public QObject
 {
