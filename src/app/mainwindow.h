@@ -136,7 +136,20 @@ private:
 
     // --- burning ---------------------------------------------------------------
     void startBurn();
+    void startCountdown();
+    // Back to the projector-ready state after a burn that did not complete.
+    void burnFailed(const QString &message);
+    void endTransferThread();
+    void endCountdownThread();
     QString burnFilePath;
+    // The number of values the running burn checked and sends: the progress
+    // range and the countdown's length.
+    int burnValueCount = 0;
+    bool transferRunning = false;
+    QThread *burnThread = nullptr;
+    BurnRecordThread *burnWorker = nullptr;
+    QThread *countdownThread = nullptr;
+    Solidification *countdownWorker = nullptr;
 };
 
 #endif
