@@ -45,5 +45,9 @@ bool MainWindow::loadBurnFile()
     burnSampleCount = int(scan.count);
     ui->label_Page->setText(burnPageLabel());
     ui->lineEdit->setText("1");
+    // With no whole page the field ends at "0". The handler puts it there
+    // when the text changed; when the field already read "1" it did not run.
+    if (burnPageCount() == 0)
+        ui->lineEdit->setText("0");
     return true;
 }
