@@ -290,11 +290,15 @@ void Simulator::run()
                 timeout = timeout < 0 ? untilByte : std::min(timeout, untilByte);
             }
         }
-        pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {master, short(allowed >= 1 ? POLLIN : 0), 0}};
-        const int r = ::poll(fds, 2, timeout);
+        // Standard output is watched too: when whoever reads the JSON lines
+        // has gone, the simulator ends rather than linger.
+        pollfd fds[3] = {{signalPipe[0], POLLIN, 0},
+                         {master, short(allowed >= 1 ? POLLIN : 0), 0},
+                         {STDOUT_FILENO, 0, 0}};
+        const int r = ::poll(fds, 3, timeout);
         if (r < 0 && errno != EINTR)
             break;
-        if (fds[0].revents != 0)
+        if (fds[0].revents != 0 || (fds[2].revents & (POLLERR | POLLHUP)) != 0)
             break;
         const auto t = Clock::now();
         if (r > 0 && (fds[1].revents & POLLIN)) {
