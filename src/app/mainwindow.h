@@ -23,7 +23,6 @@ class SelectSerial;
 class mySerial;
 class BurnRecordThread;
 class Solidification;
-class ReceiveThread;
 
 // The driver object shared by the port control, the receive thread and the
 // burn worker. Created by the first MainWindow and kept until the process ends.

@@ -1,7 +1,7 @@
 #include "Cli.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "serial/mySerial.h"
+
 
 #include <cstdio>
 #include <unistd.h>
@@ -66,13 +66,7 @@ bool intOption(const QCommandLineParser &parser, const QString &name, int *value
 
 QString portDevicePath(const QString &port)
 {
-#ifdef _WIN32
-    return port;
-#else
-    if (QFileInfo(port).isAbsolute())
-        return port;
-    return "/dev/" + port;
-#endif
+    return mySerial::devicePath(port);
 }
 
 } // namespace cli
