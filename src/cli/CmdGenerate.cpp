@@ -1,12 +1,215 @@
-// dvkctl generate
+// dvkctl generate: the window's generators from the command line.
 #include "Cli.h"
 
-namespace cli {
+#include "patterns/Generators.h"
+#include "patterns/PatternFile.h"
+#include "serial/ProjectorQuery.h"
 
-int cmdGenerate(const QStringList &)
+#include <cstdio>
+
+namespace cli
 {
-    err("dvkctl generate: not available yet");
-    return ExitFailed;
+
+namespace
+{
+
+const char *kName = "dvkctl generate";
+
+enum class Kind { Phase, Gray, Square, Dark, Light };
+
+bool needsScanValue(Kind kind)
+{
+    return kind == Kind::Phase || kind == Kind::Gray || kind == Kind::Square;
+}
+
+bool rangeOption(const QCommandLineParser &parser, const QString &name, int low, int high,
+                 int *value)
+{
+    if (!parser.isSet(name)) {
+        err(QString("%1: --%2 is required").arg(kName, name));
+        return false;
+    }
+    if (!intOption(parser, name, value))
+        return false;
+    if (*value < low || *value > high) {
+        err(QString("%1: --%2 %3 is out of range (%4 to %5)")
+                .arg(kName, name)
+                .arg(*value)
+                .arg(low)
+                .arg(high));
+        return false;
+    }
+    return true;
+}
+
+// The scan value from --scan-value or, with --port, from the projector.
+// Returns -1 to go on, or the exit code.
+int scanValueFrom(const QCommandLineParser &parser, int *scanValue)
+{
+    const bool typed = parser.isSet("scan-value");
+    const bool port = parser.isSet("port");
+    if (typed == port) {
+        err(QString("%1: give either --scan-value or --port").arg(kName));
+        return ExitUsage;
+    }
+    if (typed) {
+        if (!intOption(parser, "scan-value", scanValue))
+            return ExitUsage;
+        if (*scanValue < kMinScanValue || *scanValue > kMaxScanValue) {
+            err(QString("%1: --scan-value %2 is out of range (%3 to %4)")
+                    .arg(kName)
+                    .arg(*scanValue)
+                    .arg(kMinScanValue)
+                    .arg(kMaxScanValue));
+            return ExitUsage;
+        }
+        return -1;
+    }
+    const QString device = portDevicePath(parser.value("port"));
+    const QueryResult answer = queryProjector(device);
+    if (!answer.ok) {
+        err(QString("%1: no scan value from %2: %3").arg(kName, device, answer.error));
+        return ExitFailed;
+    }
+    *scanValue = answer.scanValue;
+    // The projector's own answer is not bad usage: the run fails.
+    if (*scanValue < kMinScanValue || *scanValue > kMaxScanValue) {
+        err(QString("%1: the projector on %2 reports scan value %3, outside %4 to %5")
+                .arg(kName, device)
+                .arg(*scanValue)
+                .arg(kMinScanValue)
+                .arg(kMaxScanValue));
+        return ExitFailed;
+    }
+    return -1;
+}
+
+} // namespace
+
+int cmdGenerate(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument("kind", "phase, gray, square, dark or light.");
+    parser.addOption({"scan-value", "The projector's scan value (1 to 16276).", "F"});
+    parser.addOption({"port", "Ask the projector on PORT for its scan value.", "PORT"});
+    parser.addOption({"steps", "phase: number of phase steps (3 to 8).", "N"});
+    parser.addOption({"stripes", "phase, square: stripe count (1 to 128).", "S"});
+    parser.addOption({"bits", "gray: number of Gray-code bits (1 to 10).", "M"});
+    parser.addOption({QStringList{"o", "output"},
+                      "Append to FILE instead of writing to standard output.", "FILE"});
+    const int rc =
+        parse(parser, args, "Writes a pattern set as the window appends it to its pattern file.");
+    if (rc >= 0)
+        return rc;
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        err(QString("%1: give one kind: phase, gray, square, dark or light").arg(kName));
+        return ExitUsage;
+    }
+    const QString kindName = positional.first();
+    Kind kind;
+    QStringList parameters;
+    if (kindName == "phase") {
+        kind = Kind::Phase;
+        parameters = QStringList{"steps", "stripes"};
+    } else if (kindName == "gray") {
+        kind = Kind::Gray;
+        parameters = QStringList{"bits"};
+    } else if (kindName == "square") {
+        kind = Kind::Square;
+        parameters = QStringList{"stripes"};
+    } else if (kindName == "dark") {
+        kind = Kind::Dark;
+    } else if (kindName == "light") {
+        kind = Kind::Light;
+    } else {
+        err(QString("%1: unknown kind '%2' (phase, gray, square, dark, light)")
+                .arg(kName, kindName));
+        return ExitUsage;
+    }
+    for (const QString &option : QStringList{"steps", "stripes", "bits"}) {
+        if (parser.isSet(option) && !parameters.contains(option)) {
+            err(QString("%1 %2: --%3 does not apply").arg(kName, kindName, option));
+            return ExitUsage;
+        }
+    }
+
+    int steps = 0, stripes = 0, bits = 0;
+    if (kind == Kind::Phase &&
+        (!rangeOption(parser, "steps", kMinPhaseSteps, kMaxPhaseSteps, &steps) ||
+         !rangeOption(parser, "stripes", kMinStripes, kMaxStripes, &stripes)))
+        return ExitUsage;
+    if (kind == Kind::Gray && !rangeOption(parser, "bits", kMinGrayBits, kMaxGrayBits, &bits))
+        return ExitUsage;
+    if (kind == Kind::Square && !rangeOption(parser, "stripes", kMinStripes, kMaxStripes, &stripes))
+        return ExitUsage;
+
+    int scanValue = 0;
+    if (needsScanValue(kind)) {
+        const int scanRc = scanValueFrom(parser, &scanValue);
+        if (scanRc >= 0)
+            return scanRc;
+    }
+
+    PatternRun run;
+    const ScanTiming timing = computeScanTiming(float(scanValue));
+    switch (kind) {
+    case Kind::Phase:
+        run = phaseShiftPatterns(timing, steps, stripes);
+        break;
+    case Kind::Gray:
+        run = grayCodePatterns(timing, bits);
+        break;
+    case Kind::Square:
+        run = squareWavePatterns(timing, stripes);
+        break;
+    case Kind::Dark:
+        run = fixedPattern(0);
+        break;
+    case Kind::Light:
+        run = fixedPattern(255);
+        break;
+    }
+    const QByteArray lines = patternLines(run);
+
+    if (!parser.isSet("output")) {
+        if (std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout) !=
+                size_t(lines.size()) ||
+            std::fflush(stdout) != 0) {
+            err(QString("%1: cannot write to standard output").arg(kName));
+            return ExitFailed;
+        }
+        return ExitOk;
+    }
+
+    const QString path = parser.value("output");
+    const qint64 existing = countFileLines(path);
+    if (existing < 0) {
+        err(QString("%1: cannot read %2").arg(kName, path));
+        return ExitFailed;
+    }
+    const qint64 total = existing + qint64(run.values.size());
+    if (total > kMaxBurnSamples) {
+        err(QString("%1: %2 would hold %3 lines, more than %4; nothing written")
+                .arg(kName, path)
+                .arg(total)
+                .arg(kMaxBurnSamples));
+        return ExitFailed;
+    }
+    PatternFileWriter writer(path);
+    if (!writer.open()) {
+        err(QString("%1: cannot open %2: %3").arg(kName, path, writer.errorString()));
+        return ExitFailed;
+    }
+    const bool written = writer.append(lines);
+    writer.close();
+    if (!written) {
+        err(QString("%1: cannot write %2: %3").arg(kName, path, writer.errorString()));
+        return ExitFailed;
+    }
+    err(QString("%1: appended %2 lines to %3").arg(kName).arg(writer.linesAppended()).arg(path));
+    return ExitOk;
 }
 
 } // namespace cli

@@ -92,9 +92,11 @@ void PatternFileWriter::close()
 
 qint64 countFileLines(const QString &path)
 {
-    QFile f(path);
-    if (!f.exists())
+    // Devices and pipes hold no lines to count (and some never end).
+    const QFileInfo info(path);
+    if (!info.exists() || (!info.isFile() && !info.isDir()))
         return 0;
+    QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     qint64 count = 0;

@@ -47,7 +47,8 @@ private:
 };
 
 // Number of lines in a file as a reader counts them (a last line without a
-// line feed counts too); -1 when it exists but cannot be read, 0 when absent.
+// line feed counts too); -1 when it exists but cannot be read, 0 when absent
+// or not a regular file.
 qint64 countFileLines(const QString &path);
 
 #endif
