@@ -85,16 +85,20 @@ void TestCliBurn::streamAndPauses()
 
     // The pauses sit after the right bytes: header of block 0 (offsets 11,
     // 12, 14, 16), block end and header of block 1, the commit.
-    QList<qint64> gapOffsets;
-    for (const QJsonValue &g : t["gaps"].toArray()) {
-        gapOffsets.append(qint64(g.toObject()["offset"].toDouble()));
-        QVERIFY(g.toObject()["ms"].toDouble() >= 95);
-    }
+    // A loaded machine may add short stalls of its own; every protocol
+    // pause must be there at its byte, at its full length.
+    QMap<qint64, double> gaps;
+    for (const QJsonValue &g : t["gaps"].toArray())
+        gaps.insert(qint64(g.toObject()["offset"].toDouble()), g.toObject()["ms"].toDouble());
     const qint64 end0 = 16 + 1024; // first byte of block 0's end
     const QList<qint64> expectedGaps{11,        12,        14,        16,
                                      end0 + 2,  end0 + 4,  end0 + 5,  end0 + 15,
                                      end0 + 16, end0 + 18, end0 + 20, end0 + 20 + 1 + 11};
-    QCOMPARE(gapOffsets, expectedGaps);
+    for (qint64 offset : expectedGaps) {
+        QVERIFY2(gaps.contains(offset), qPrintable(QString::number(offset)));
+        const double expectedMs = offset == expectedGaps.last() ? 300 : 100;
+        QVERIFY2(gaps.value(offset) >= expectedMs - 5, qPrintable(QString::number(offset)));
+    }
     QVERIFY(err.contains("commit command sent"));
 }
 
