@@ -1,7 +1,7 @@
 #include "Cli.h"
 
+#include "patterns/ScanTiming.h"
 #include "serial/mySerial.h"
-
 
 #include <cstdio>
 #include <unistd.h>
@@ -61,6 +61,25 @@ bool intOption(const QCommandLineParser &parser, const QString &name, int *value
         return false;
     }
     *value = v;
+    return true;
+}
+
+bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value)
+{
+    if (!parser.isSet("scan-value")) {
+        err(QString("%1: --scan-value is required").arg(command));
+        return false;
+    }
+    if (!intOption(parser, "scan-value", value))
+        return false;
+    if (*value < kMinScanValue || *value > kMaxScanValue) {
+        err(QString("%1: --scan-value %2 is out of range (%3 to %4)")
+                .arg(command)
+                .arg(*value)
+                .arg(kMinScanValue)
+                .arg(kMaxScanValue));
+        return false;
+    }
     return true;
 }
 

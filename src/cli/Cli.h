@@ -26,6 +26,10 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
 // false when it is not one.
 bool intOption(const QCommandLineParser &parser, const QString &name, int *value);
 
+// Reads --scan-value as a scan value the model covers (1 to 16276); reports
+// what is wrong, naming the subcommand, and returns false otherwise.
+bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value);
+
 // A port given as a name the discovery lists (ttyUSB0) or as a path.
 QString portDevicePath(const QString &port);
 
@@ -37,6 +41,7 @@ int cmdPreview(const QStringList &args);
 int cmdQuery(const QStringList &args);
 int cmdBurn(const QStringList &args);
 int cmdSimulate(const QStringList &args);
+int cmdAnalyze(const QStringList &args);
 
 } // namespace cli
 

@@ -3,6 +3,7 @@
 
 #include "burnfile/BurnFile.h"
 #include "burnfile/PreviewRender.h"
+#include "burnfile/ProjectedPreview.h"
 
 #include <QImage>
 #include <QRegularExpression>
@@ -43,10 +44,18 @@ int cmdPreview(const QStringList &args)
     parser.addOption(pageOption);
     parser.addOption(output);
     parser.addOption(sizeOption);
+    const QCommandLineOption projected(
+        "projected", "Draw the page as it lands on the scene: resampled to even steps in "
+                     "projected position (needs --scan-value).");
+    const QCommandLineOption scanValueOpt(
+        "scan-value", "The projector's scan value for --projected (1 to 16276).", "F");
+    parser.addOption(projected);
+    parser.addOption(scanValueOpt);
     parser.addPositionalArgument("FILE", "The pattern file.");
     const int rc = parse(parser, args,
                          "Renders page P of a pattern file as the window draws it: the waveform "
-                         "above the stripe picture, on white.\n"
+                         "above the stripe picture, on white. With --projected the page is "
+                         "drawn as it lands on the scene, at even steps in projected position.\n"
                          "Exit: 0 written, 1 the PNG could not be written, 2 bad usage or "
                          "unreadable file.");
     if (rc >= 0)
@@ -73,6 +82,14 @@ int cmdPreview(const QStringList &args)
     int page = 1;
     if (!intOption(parser, "page", &page))
         return ExitUsage;
+    int scanValue = 0;
+    if (parser.isSet(projected)) {
+        if (!scanValueOption(parser, "dvkctl preview --projected", &scanValue))
+            return ExitUsage;
+    } else if (parser.isSet(scanValueOpt)) {
+        err("dvkctl preview: --scan-value applies only with --projected");
+        return ExitUsage;
+    }
 
     // The waveform scales to the whole file's range, as after a load.
     const BurnFileScan scan = scanBurnFile(file);
@@ -94,7 +111,10 @@ int cmdPreview(const QStringList &args)
         err(QString("dvkctl preview: cannot open '%1': %2").arg(file, values.error));
         return ExitUsage;
     }
-    const QImage sheet = renderPreviewSheet(values.values, size, waveRange(scan.min, scan.max));
+    const QVector<int> drawn =
+        parser.isSet(projected) ? projectedPage(values.values, computeScanTiming(float(scanValue)))
+                                : values.values;
+    const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
     if (!sheet.save(outPath, "PNG")) {
         err(QString("dvkctl preview: cannot write '%1'").arg(outPath));
         return ExitFailed;

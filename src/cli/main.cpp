@@ -17,6 +17,7 @@ const char *kUsage = "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
                      "  generate   write a pattern set (phase, gray, square, dark, light)\n"
                      "  inspect    scan a pattern file as the window's loader does\n"
                      "  preview    render a page of a pattern file to PNG\n"
+                     "  analyze    decode pattern sets of a file and check them\n"
                      "  query      ask the projector for its scan value\n"
                      "  burn       burn a pattern file into the projector\n"
                      "  simulate   run the projector simulator on a pseudo-terminal\n"
@@ -45,7 +46,7 @@ int main(int argc, char *argv[])
         {"ports", cli::cmdPorts},       {"generate", cli::cmdGenerate},
         {"inspect", cli::cmdInspect},   {"preview", cli::cmdPreview},
         {"query", cli::cmdQuery},       {"burn", cli::cmdBurn},
-        {"simulate", cli::cmdSimulate},
+        {"simulate", cli::cmdSimulate}, {"analyze", cli::cmdAnalyze},
     };
 
     const QStringList args = app.arguments().mid(1);

@@ -1,0 +1,246 @@
+// dvkctl analyze: decodes the pattern sets of a file with the scan-timing
+// model and says whether each decodes as the generator intends.
+#include "Cli.h"
+
+#include "patterns/PatternAnalysis.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace cli
+{
+
+namespace
+{
+
+const char *kName = "dvkctl analyze";
+
+const double kTwoPi = 2.0 * std::acos(-1.0);
+
+QString kindName(PatternSetKind kind)
+{
+    switch (kind) {
+    case PatternSetKind::Gray:
+        return "gray";
+    case PatternSetKind::Phase:
+        return "phase";
+    case PatternSetKind::Square:
+        return "square";
+    }
+    return QString();
+}
+
+QString number(double v, int precision = 4)
+{
+    return QString::number(v, 'g', precision);
+}
+
+struct DutySummary {
+    double min = 0.0;
+    double max = 0.0;
+    double mean = 0.0;
+};
+
+DutySummary summarize(const std::vector<double> &duty)
+{
+    DutySummary s;
+    if (duty.empty())
+        return s;
+    const auto [lo, hi] = std::minmax_element(duty.begin(), duty.end());
+    s.min = *lo;
+    s.max = *hi;
+    s.mean = std::accumulate(duty.begin(), duty.end(), 0.0) / double(duty.size());
+    return s;
+}
+
+QJsonObject toJson(const PatternSetAnalysis &r)
+{
+    QJsonObject o;
+    const PatternSetSpec &s = r.spec;
+    o["set"] = s.text();
+    o["kind"] = kindName(s.kind);
+    o["page"] = s.page;
+    o["patterns"] = s.patternCount();
+    o["ok"] = r.ok;
+    o["problems"] = QJsonArray::fromStringList(r.problems);
+    if (!r.decoded)
+        return o;
+    o["faulty_samples"] = r.faultySamples;
+    if (r.faultySamples > 0) {
+        QJsonObject f;
+        f["line"] = r.firstFault.line;
+        f["pattern"] = r.firstFault.pattern + 1;
+        f["sample"] = r.firstFault.sample;
+        f["what"] = r.firstFault.what;
+        o["first_fault"] = f;
+    } else {
+        o["first_fault"] = QJsonValue();
+    }
+    switch (s.kind) {
+    case PatternSetKind::Gray:
+        o["bits"] = s.bits;
+        o["monotonic"] = r.monotonic;
+        o["stripes"] = r.codeStripes;
+        o["empty_stripes"] = r.emptyStripes;
+        o["model_empty_stripes"] = r.expectedEmpty;
+        break;
+    case PatternSetKind::Square: {
+        o["stripes"] = s.stripes;
+        o["decoded_stripes"] = r.decodedStripes;
+        QJsonArray duty;
+        for (const std::vector<double> &pattern : r.duty) {
+            QJsonArray periods;
+            for (double d : pattern)
+                periods.append(d);
+            duty.append(periods);
+        }
+        o["duty"] = duty;
+        break;
+    }
+    case PatternSetKind::Phase:
+        o["steps"] = s.steps;
+        o["stripes"] = s.stripes;
+        o["max_deviation_rad"] = r.maxDeviation;
+        o["max_deviation_periods"] = r.maxDeviation / kTwoPi;
+        o["max_deviation_sample"] = r.maxDeviationSample;
+        o["bound_rad"] = r.deviationBound;
+        o["bound_periods"] = r.deviationBound / kTwoPi;
+        break;
+    }
+    return o;
+}
+
+void printText(const PatternSetAnalysis &r)
+{
+    const PatternSetSpec &s = r.spec;
+    const int last = s.page + s.patternCount() - 1;
+    outLine(QString("%1: %2 (pages %3 to %4)")
+                .arg(s.text(), r.ok ? "decodes as intended" : "FAILS")
+                .arg(s.page)
+                .arg(last));
+    if (r.decoded) {
+        switch (s.kind) {
+        case PatternSetKind::Gray:
+            outLine(
+                QString("  stripe index rises monotonically: %1").arg(r.monotonic ? "yes" : "no"));
+            outLine(QString("  stripes without a sample: %1 of %2 (the model leaves %3)")
+                        .arg(r.emptyStripes)
+                        .arg(r.codeStripes)
+                        .arg(r.expectedEmpty));
+            break;
+        case PatternSetKind::Square:
+            outLine(QString("  stripes: %1").arg(r.decodedStripes));
+            for (size_t q = 0; q < r.duty.size(); ++q) {
+                const DutySummary d = summarize(r.duty[q]);
+                outLine(QString("  pattern %1: duty per period %2 to %3 (mean %4)")
+                            .arg(q + 1)
+                            .arg(number(d.min))
+                            .arg(number(d.max))
+                            .arg(number(d.mean)));
+            }
+            break;
+        case PatternSetKind::Phase:
+            outLine(QString("  largest phase deviation: %1 rad, %2 of a period, at sample %3")
+                        .arg(number(r.maxDeviation))
+                        .arg(number(r.maxDeviation / kTwoPi))
+                        .arg(r.maxDeviationSample));
+            outLine(QString("  8-bit quantisation bound: %1 rad, %2 of a period")
+                        .arg(number(r.deviationBound))
+                        .arg(number(r.deviationBound / kTwoPi)));
+            break;
+        }
+    }
+    for (const QString &problem : r.problems)
+        outLine("  problem: " + problem);
+}
+
+} // namespace
+
+int cmdAnalyze(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", "The pattern file.");
+    parser.addOption({"scan-value", "The scan value the sets were made for (1 to 16276).", "F"});
+    parser.addOption({"set",
+                      "A set to check, KIND:PARAMS@PAGE: gray:M@P, phase:NxS@P or square:S@P, "
+                      "its first pattern on page P. May be given more than once.",
+                      "SET"});
+    parser.addOption({"json", "One JSON object on standard output."});
+    const int rc =
+        parse(parser, args,
+              "Decodes pattern sets of a file with the scan-timing model. Gray code: the stripe "
+              "index per sample, whether it rises monotonically, stripes without a sample. Square "
+              "wave: stripe count and duty per period in projected position. Phase shift: the "
+              "N-step phase, unwrapped, and its largest deviation from the ideal linear phase "
+              "against the bound of 8-bit quantisation. Every sample is also compared with what "
+              "the generator lays out for the scan value.\n"
+              "Exit: 0 every set decodes as intended, 1 one does not, 2 bad usage or unreadable "
+              "file.");
+    if (rc >= 0)
+        return rc;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        err(files.isEmpty() ? QString("%1: no FILE given").arg(kName)
+                            : QString("%1: unexpected argument '%2'").arg(kName, files.at(1)));
+        return ExitUsage;
+    }
+    const QString file = files.first();
+    int scanValue = 0;
+    if (!scanValueOption(parser, kName, &scanValue))
+        return ExitUsage;
+    const QStringList setTexts = parser.values("set");
+    if (setTexts.isEmpty()) {
+        err(QString("%1: give at least one --set").arg(kName));
+        return ExitUsage;
+    }
+    std::vector<PatternSetSpec> sets;
+    qint64 linesNeeded = 0;
+    for (const QString &text : setTexts) {
+        PatternSetSpec spec;
+        QString why;
+        if (!parsePatternSetSpec(text, &spec, &why)) {
+            err(QString("%1: --set %2").arg(kName, why));
+            return ExitUsage;
+        }
+        sets.push_back(spec);
+        linesNeeded = std::max(linesNeeded, qint64(spec.page - 1 + spec.patternCount()) *
+                                                qint64(kSamplesPerPage));
+    }
+
+    const PatternFileValues values = readPatternFileValues(file, linesNeeded);
+    if (!values.opened) {
+        err(QString("%1: cannot open '%2': %3").arg(kName, file, values.error));
+        return ExitUsage;
+    }
+    const ScanTiming timing = computeScanTiming(float(scanValue));
+    std::vector<PatternSetAnalysis> results;
+    for (const PatternSetSpec &spec : sets)
+        results.push_back(analyzePatternSet(values, timing, spec));
+    const bool allOk = std::all_of(results.begin(), results.end(),
+                                   [](const PatternSetAnalysis &r) { return r.ok; });
+
+    if (parser.isSet("json")) {
+        QJsonObject o;
+        o["file"] = file;
+        o["scan_value"] = scanValue;
+        o["ok"] = allOk;
+        QJsonArray list;
+        for (const PatternSetAnalysis &r : results)
+            list.append(toJson(r));
+        o["sets"] = list;
+        outLine(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+    } else {
+        outLine("file: " + file);
+        outLine(QString("scan value: %1").arg(scanValue));
+        for (const PatternSetAnalysis &r : results)
+            printText(r);
+    }
+    return allOk ? ExitOk : ExitFailed;
+}
+
+} // namespace cli

@@ -1,0 +1,472 @@
+#include "PatternAnalysis.h"
+
+#include "Generators.h"
+#include "burnfile/BurnFile.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+const double kPi = std::acos(-1.0);
+
+constexpr int kLevelDark = 0;
+constexpr int kLevelLit = 255;
+
+int inverseGray(int g)
+{
+    int j = 0;
+    for (; g != 0; g >>= 1)
+        j ^= g;
+    return j;
+}
+
+QString hexValue(int v)
+{
+    return v < 0 ? QString("-0x%1").arg(-qint64(v), 0, 16) : QString("0x%1").arg(v, 0, 16);
+}
+
+// Projected position of the edges of the 1024 sample cells: sample i is
+// played from tau = 60 i - 30720 to 60 (i + 1) - 30720, so its cell runs
+// from x[i] to x[i + 1], from -X to +X across the window.
+std::vector<double> cellEdges(const ScanTiming &t)
+{
+    std::vector<double> x(kSamplesPerPage + 1);
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        const PhaseSample p = phaseSamplePosition(t, i);
+        x[size_t(i)] = -double(p.sign) * p.position;
+    }
+    x[kSamplesPerPage] = t.edgePosition;
+    return x;
+}
+
+// Collects what does not decode as intended, one entry per sample position.
+class FaultLog
+{
+public:
+    FaultLog(PatternSetAnalysis *result, qint64 firstLine)
+        : result(result), firstLine(firstLine), faulty(kSamplesPerPage, false)
+    {
+    }
+
+    qint64 lineOf(int pattern, int sample) const
+    {
+        return firstLine + qint64(pattern) * kSamplesPerPage + sample;
+    }
+
+    void add(int pattern, int sample, const QString &what)
+    {
+        const qint64 line = lineOf(pattern, sample);
+        if (!faulty[size_t(sample)]) {
+            faulty[size_t(sample)] = true;
+            ++result->faultySamples;
+        }
+        if (result->firstFault.line == 0 || line < result->firstFault.line)
+            result->firstFault = SetFault{line, pattern, sample, what};
+    }
+
+private:
+    PatternSetAnalysis *result;
+    qint64 firstLine;
+    std::vector<bool> faulty;
+};
+
+// Whether a decoded segment that differs from the model's is only the
+// neighbour across an edge that lies within the slack of the sample instant.
+bool acrossNearEdge(int decoded, int expected, float instant, const std::vector<float> &edges)
+{
+    if (std::abs(decoded - expected) != 1)
+        return false;
+    const size_t edge = size_t(std::max(decoded, expected));
+    return edge < edges.size() && std::fabs(double(instant) - double(edges[edge])) <= kEdgeSlackNs;
+}
+
+// Whether segment j is lit in square-wave pattern q: a period is two dark
+// segments, then two lit ones, and pattern q is moved by q segments.
+bool squareLit(int segment, int q)
+{
+    return (segment + q) % 4 >= 2;
+}
+
+// Reads a sample's level and reports values that are not a level.
+bool litLevel(int value, int pattern, int sample, FaultLog &log)
+{
+    if (value != kLevelDark && value != kLevelLit)
+        log.add(pattern, sample,
+                QString("holds %1, not a level (0x00 or 0xFF)").arg(hexValue(value)));
+    return value >= 128;
+}
+
+void analyzeGray(const PatternFileValues &file, const ScanTiming &t, qint64 first,
+                 PatternSetAnalysis &r, FaultLog &log)
+{
+    const int m = r.spec.bits;
+    const int n = 1 << m;
+    r.codeStripes = n;
+    const SegmentAssignment model = grayCodeSegments(t, m);
+    const std::vector<float> edges = segmentBoundaries(t, n, grayEdgeRatio(t));
+    const std::array<float, kSamplesPerPage> instants = sampleInstants(t);
+
+    std::vector<int> seen(size_t(n), 0);
+    r.monotonic = true;
+    int previous = -1;
+    int fallSample = -1;
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        int code = 0;
+        for (int b = 0; b < m; ++b) {
+            const int v = file.values[size_t(first + qint64(b) * kSamplesPerPage + i)];
+            code = (code << 1) | (litLevel(v, b, i, log) ? 1 : 0);
+        }
+        const int stripe = inverseGray(code);
+        ++seen[size_t(stripe)];
+        if (stripe < previous && r.monotonic) {
+            r.monotonic = false;
+            fallSample = i;
+        }
+        const int expected = model.segmentOfSample[size_t(i)];
+        if (stripe != expected && !acrossNearEdge(stripe, expected, instants[size_t(i)], edges)) {
+            // Name the first pattern whose digit is wrong.
+            const int wrongDigits = code ^ (expected ^ (expected >> 1));
+            int b = 0;
+            while (b < m - 1 && !((wrongDigits >> (m - 1 - b)) & 1))
+                ++b;
+            log.add(b, i,
+                    QString("decodes to stripe %1 where the model puts stripe %2")
+                        .arg(stripe)
+                        .arg(expected));
+        }
+        previous = std::max(previous, stripe);
+    }
+    r.emptyStripes = int(std::count(seen.begin(), seen.end(), 0));
+    const std::vector<int> modelCounts = model.samplesPerSegment();
+    r.expectedEmpty = int(std::count(modelCounts.begin(), modelCounts.end(), 0));
+    if (!r.monotonic)
+        r.problems << QString("the decoded stripe index falls at sample %1 (line %2)")
+                          .arg(fallSample)
+                          .arg(first + fallSample + 1);
+    if (r.emptyStripes > r.expectedEmpty)
+        r.problems << QString("%1 stripes hold no sample where the model leaves %2 empty")
+                          .arg(r.emptyStripes)
+                          .arg(r.expectedEmpty);
+}
+
+void analyzeSquare(const PatternFileValues &file, const ScanTiming &t, qint64 first,
+                   PatternSetAnalysis &r, FaultLog &log)
+{
+    const int stripes = r.spec.stripes;
+    const int n = 4 * stripes;
+    const SegmentAssignment model = squareWaveSegments(t, stripes);
+    const std::vector<float> edges = segmentBoundaries(t, n, squareEdgeRatio(t));
+    const std::array<float, kSamplesPerPage> instants = sampleInstants(t);
+    // Patterns 0 and 1 read as a two-digit Gray code of the segment's place
+    // in its period (0, 1, 3, 2 for places 0 … 3); patterns 2 and 3 are their
+    // inverses.
+    static const int placeOfCode[4] = {0, 1, 3, 2};
+
+    std::vector<std::vector<bool>> lit(4, std::vector<bool>(kSamplesPerPage));
+    r.monotonic = true;
+    int unwrapped = 0;
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        for (int q = 0; q < 4; ++q) {
+            const int v = file.values[size_t(first + qint64(q) * kSamplesPerPage + i)];
+            lit[size_t(q)][size_t(i)] = litLevel(v, q, i, log);
+        }
+        for (int q = 2; q < 4; ++q)
+            if (lit[size_t(q)][size_t(i)] == lit[size_t(q - 2)][size_t(i)])
+                log.add(q, i, QString("is not the inverse of pattern %1").arg(q - 1));
+        const int place = placeOfCode[(lit[0][size_t(i)] ? 2 : 0) | (lit[1][size_t(i)] ? 1 : 0)];
+        if (i == 0) {
+            unwrapped = place;
+        } else {
+            const int step = (place - unwrapped % 4 + 4) % 4;
+            if (step == 3)
+                r.monotonic = false; // a step back; the model never takes one
+            else
+                unwrapped += step;
+        }
+        const int expected = model.segmentOfSample[size_t(i)];
+        if (place != expected % 4) {
+            const int neighbour = place == (expected + 1) % 4   ? expected + 1
+                                  : place == (expected + 3) % 4 ? expected - 1
+                                                                : -1;
+            if (neighbour < 0 || !acrossNearEdge(neighbour, expected, instants[size_t(i)], edges)) {
+                int q = 0;
+                while (q < 3 && lit[size_t(q)][size_t(i)] == squareLit(expected, q))
+                    ++q;
+                log.add(q, i,
+                        QString("decodes to quarter %1 of a period where the model puts "
+                                "segment %2 (quarter %3)")
+                            .arg(place)
+                            .arg(expected)
+                            .arg(expected % 4));
+            }
+        }
+    }
+    r.decodedStripes = unwrapped / 4 + 1;
+    if (!r.monotonic)
+        r.problems << QString("the decoded square wave steps backwards");
+    if (r.decodedStripes != stripes)
+        r.problems << QString("decodes to %1 stripes, not %2").arg(r.decodedStripes).arg(stripes);
+
+    // Lit share of every period's projected width, per pattern.
+    const std::vector<double> x = cellEdges(t);
+    const double left = x.front();
+    const double width = (x.back() - left) / stripes;
+    r.duty.assign(4, std::vector<double>(size_t(stripes), 0.0));
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        const double a = x[size_t(i)];
+        const double b = x[size_t(i) + 1];
+        const int fromPeriod = std::clamp(int(std::floor((a - left) / width)), 0, stripes - 1);
+        const int toPeriod = std::clamp(int(std::floor((b - left) / width)), 0, stripes - 1);
+        for (int p = fromPeriod; p <= toPeriod; ++p) {
+            const double lo = std::max(a, left + p * width);
+            const double hi = std::min(b, left + (p + 1) * width);
+            if (hi <= lo)
+                continue;
+            for (int q = 0; q < 4; ++q)
+                if (lit[size_t(q)][size_t(i)])
+                    r.duty[size_t(q)][size_t(p)] += (hi - lo) / width;
+        }
+    }
+}
+
+void analyzePhase(const PatternFileValues &file, const ScanTiming &t, qint64 first,
+                  PatternSetAnalysis &r, FaultLog &log)
+{
+    const int steps = r.spec.steps;
+    const double stripes = r.spec.stripes;
+    std::vector<double> shiftSin(steps), shiftCos(steps), shift(steps);
+    for (int k = 0; k < steps; ++k) {
+        shift[size_t(k)] = 2.0 * kPi * k / steps;
+        shiftSin[size_t(k)] = std::sin(shift[size_t(k)]);
+        shiftCos[size_t(k)] = std::cos(shift[size_t(k)]);
+    }
+    const std::vector<double> x = cellEdges(t);
+    const double edge = t.edgePosition;
+    r.deviationBound = phaseQuantisationBound(steps);
+    r.unwrappedPhase.assign(kSamplesPerPage, 0.0);
+
+    // Pattern k is (1 - cos(Phi - phi_k)) x 127.5 with Phi = S pi x / X: the
+    // N-step sums of the values give -cos and -sin of Phi times 127.5 N / 2.
+    double previous = 0.0;
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        const double ideal = stripes * kPi * x[size_t(i)] / edge;
+        double sumSin = 0.0;
+        double sumCos = 0.0;
+        for (int k = 0; k < steps; ++k) {
+            const int v = file.values[size_t(first + qint64(k) * kSamplesPerPage + i)];
+            sumSin += v * shiftSin[size_t(k)];
+            sumCos += v * shiftCos[size_t(k)];
+            const double profile = (1.0 - std::cos(ideal - shift[size_t(k)])) * 127.5;
+            if (!(v > profile - 1.0 - kPhaseValueSlack && v <= profile + kPhaseValueSlack))
+                log.add(k, i,
+                        QString("holds %1 where the profile gives %2")
+                            .arg(hexValue(v))
+                            .arg(hexValue(int(std::max(profile + kPhaseValueSlack, 0.0)))));
+        }
+        const double wrapped = std::atan2(-sumSin, -sumCos);
+        // Unwrap: the turn nearest the previous sample, and for the first
+        // sample the one nearest the ideal phase at the window's edge.
+        const double reference = i == 0 ? ideal : previous;
+        const double phase = wrapped + 2.0 * kPi * std::round((reference - wrapped) / (2.0 * kPi));
+        r.unwrappedPhase[size_t(i)] = phase;
+        previous = phase;
+        const double deviation = std::fabs(phase - ideal);
+        if (deviation > r.maxDeviation || i == 0) {
+            r.maxDeviation = deviation;
+            r.maxDeviationSample = i;
+        }
+    }
+    if (!(r.maxDeviation <= r.deviationBound))
+        r.problems << QString("the phase deviates by up to %1 rad at sample %2 (line %3), more "
+                              "than the %4 rad that 8-bit quantisation allows")
+                          .arg(r.maxDeviation, 0, 'g', 4)
+                          .arg(r.maxDeviationSample)
+                          .arg(first + r.maxDeviationSample + 1)
+                          .arg(r.deviationBound, 0, 'g', 4);
+}
+
+} // namespace
+
+SamplingCoverage samplingCoverage(const SegmentAssignment &assignment)
+{
+    SamplingCoverage c;
+    const std::vector<int> counts = assignment.samplesPerSegment();
+    c.stripes = int(counts.size());
+    c.empty = int(std::count(counts.begin(), counts.end(), 0));
+    c.single = int(std::count(counts.begin(), counts.end(), 1));
+    return c;
+}
+
+SamplingCoverage grayCodeCoverage(const ScanTiming &timing, int bits)
+{
+    return samplingCoverage(grayCodeSegments(timing, bits));
+}
+
+SamplingCoverage squareWaveCoverage(const ScanTiming &timing, int stripes)
+{
+    return samplingCoverage(squareWaveSegments(timing, stripes));
+}
+
+int PatternSetSpec::patternCount() const
+{
+    switch (kind) {
+    case PatternSetKind::Gray:
+        return bits;
+    case PatternSetKind::Phase:
+        return steps;
+    case PatternSetKind::Square:
+        return 4;
+    }
+    return 0;
+}
+
+QString PatternSetSpec::text() const
+{
+    switch (kind) {
+    case PatternSetKind::Gray:
+        return QString("gray:%1@%2").arg(bits).arg(page);
+    case PatternSetKind::Phase:
+        return QString("phase:%1x%2@%3").arg(steps).arg(stripes).arg(page);
+    case PatternSetKind::Square:
+        return QString("square:%1@%2").arg(stripes).arg(page);
+    }
+    return QString();
+}
+
+bool parsePatternSetSpec(const QString &text, PatternSetSpec *spec, QString *error)
+{
+    static const QRegularExpression form(
+        "^(gray|phase|square):(\\d{1,6})(?:x(\\d{1,6}))?@(\\d{1,6})$");
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    const bool hasSecond = m.hasMatch() && !m.captured(3).isEmpty();
+    if (!m.hasMatch() || hasSecond != (m.captured(1) == "phase")) {
+        *error =
+            QString("'%1' is not a set (gray:M@PAGE, phase:NxS@PAGE or square:S@PAGE)").arg(text);
+        return false;
+    }
+    PatternSetSpec s;
+    const QString kind = m.captured(1);
+    const int first = m.captured(2).toInt();
+    s.page = m.captured(4).toInt();
+    auto inRange = [&](const char *what, int value, int low, int high) {
+        if (value >= low && value <= high)
+            return true;
+        *error = QString("'%1': %2 %3 is out of range (%4 to %5)")
+                     .arg(text, what)
+                     .arg(value)
+                     .arg(low)
+                     .arg(high);
+        return false;
+    };
+    if (kind == "gray") {
+        s.kind = PatternSetKind::Gray;
+        s.bits = first;
+        if (!inRange("bits", s.bits, kMinGrayBits, kMaxGrayBits))
+            return false;
+    } else if (kind == "phase") {
+        s.kind = PatternSetKind::Phase;
+        s.steps = first;
+        s.stripes = m.captured(3).toInt();
+        if (!inRange("steps", s.steps, kMinPhaseSteps, kMaxPhaseSteps) ||
+            !inRange("stripes", s.stripes, kMinStripes, kMaxStripes))
+            return false;
+    } else {
+        s.kind = PatternSetKind::Square;
+        s.stripes = first;
+        if (!inRange("stripes", s.stripes, kMinStripes, kMaxStripes))
+            return false;
+    }
+    if (!inRange("page", s.page, 1, 999999))
+        return false;
+    *spec = s;
+    return true;
+}
+
+PatternFileValues readPatternFileValues(const QString &path, qint64 maxLines)
+{
+    PatternFileValues result;
+    QFile file(path);
+    // As the loader reads it: text mode, so "\r\n" reads as "\n".
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        result.error = file.errorString();
+        return result;
+    }
+    result.opened = true;
+    QTextStream stream(&file);
+    while (!stream.atEnd() && qint64(result.values.size()) < maxLines) {
+        const QString line = stream.readLine();
+        bool converts = false;
+        line.toInt(&converts, 16);
+        result.values.push_back(convertBurnLine(line));
+        result.unreadable.push_back(!converts);
+    }
+    result.truncated = !stream.atEnd();
+    return result;
+}
+
+double phaseQuantisationBound(int steps)
+{
+    if (steps < 3)
+        return 0.0;
+    // max_d sum_k |cos(phi_k - d)| for N equally spaced phi_k: N / 2 doubled
+    // directions pi / (N / 2) apart for even N, N directions pi / N apart for
+    // odd N; M directions pi / M apart sum to at most 1 / sin(pi / (2 M)).
+    const double spread =
+        steps % 2 == 0 ? 2.0 / std::sin(kPi / steps) : 1.0 / std::sin(kPi / (2.0 * steps));
+    const double amplitude = 127.5 * steps / 2.0;
+    return std::asin((0.5 + kPhaseValueSlack) * spread / amplitude);
+}
+
+PatternSetAnalysis analyzePatternSet(const PatternFileValues &file, const ScanTiming &timing,
+                                     const PatternSetSpec &spec)
+{
+    PatternSetAnalysis r;
+    r.spec = spec;
+    const qint64 first = qint64(spec.page - 1) * kSamplesPerPage;
+    const qint64 end = first + qint64(spec.patternCount()) * kSamplesPerPage;
+    const qint64 available = qint64(file.values.size());
+    if (available < end) {
+        r.problems << QString("the file ends at line %1; the set needs lines %2 to %3")
+                          .arg(available)
+                          .arg(first + 1)
+                          .arg(end);
+        return r;
+    }
+
+    r.decoded = true;
+    FaultLog log(&r, first + 1);
+    switch (spec.kind) {
+    case PatternSetKind::Gray:
+        analyzeGray(file, timing, first, r, log);
+        break;
+    case PatternSetKind::Square:
+        analyzeSquare(file, timing, first, r, log);
+        break;
+    case PatternSetKind::Phase:
+        analyzePhase(file, timing, first, r, log);
+        break;
+    }
+    // A line that is not a number reads as 0; even where 0 fits it is not
+    // what any generator writes.
+    for (qint64 line = first; line < end; ++line)
+        if (size_t(line) < file.unreadable.size() && file.unreadable[size_t(line)])
+            log.add(int((line - first) / kSamplesPerPage), int((line - first) % kSamplesPerPage),
+                    QString("is not a hexadecimal value"));
+    if (r.faultySamples > 0)
+        r.problems << QString("%1 of %2 samples do not decode as the generator lays them out; "
+                              "first at line %3 (pattern %4, sample %5): %6")
+                          .arg(r.faultySamples)
+                          .arg(kSamplesPerPage)
+                          .arg(r.firstFault.line)
+                          .arg(r.firstFault.pattern + 1)
+                          .arg(r.firstFault.sample)
+                          .arg(r.firstFault.what);
+    r.ok = r.problems.isEmpty();
+    return r;
+}
