@@ -6,6 +6,7 @@
 #include "burn/BurnRecordThread.h"
 #include "burn/Solidification.h"
 #include "burnfile/BurnFile.h"
+#include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
 
 #include <QCoreApplication>
@@ -99,7 +100,8 @@ int cmdBurn(const QStringList &args)
     const QString device = portDevicePath(parser.value(port));
     mySerial serial;
     if (serial.openPort(true, device) != 0) {
-        err(QString("dvkctl burn: cannot open port '%1'").arg(parser.value(port)));
+        err(QString("dvkctl burn: cannot open port '%1': %2")
+                .arg(parser.value(port), openFailureReason(serial.lastOpenFailure())));
         return ExitFailed;
     }
 

@@ -4,6 +4,7 @@
 
 #include "MessageBoxes.h"
 #include "burn/BurnProtocol.h"
+#include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
 
 #include <QDebug>
@@ -20,9 +21,8 @@ int MainWindow::openSelectedPort()
     const int number = entry.mid(start).toInt();
     return mySerialInstance->openPort(true, number);
 #else
-    // A number cannot tell ttyS0 from ttyUSB0: open the entry by name.
-    if (entry.isEmpty())
-        return -1;
+    // A number cannot tell ttyS0 from ttyUSB0: open the entry by name. An
+    // empty box opens nothing and says so.
     return mySerialInstance->openPort(true, entry);
 #endif
 }
@@ -45,7 +45,9 @@ void MainWindow::on_pushButton_SerialPort_clicked()
     }
 
     if (openSelectedPort() != 0) {
-        MessageBoxes::warning(this, tr("串口打开失败!"));
+        // The system's reason, and what to do about it, under the message.
+        MessageBoxes::warning(this, tr("串口打开失败!"),
+                              openFailureReasonChinese(mySerialInstance->lastOpenFailure()));
         portSwitchedOn = false;
         return;
     }

@@ -1,5 +1,6 @@
 #include "serial/ProjectorQuery.h"
 
+#include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
 
 QueryResult queryProjector(const QString &devicePath)
@@ -7,7 +8,8 @@ QueryResult queryProjector(const QString &devicePath)
     QueryResult result;
     mySerial port;
     if (port.openPort(true, devicePath) != 0) {
-        result.error = QString("cannot open %1").arg(devicePath);
+        result.error = QString("cannot open %1: %2")
+                           .arg(devicePath, openFailureReason(port.lastOpenFailure()));
         return result;
     }
     if (!port.writeData(reinterpret_cast<const char *>(kProjectorQuery), 3)) {

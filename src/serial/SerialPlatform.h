@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace serialplatform
 {
@@ -22,9 +23,42 @@ constexpr unsigned kWriteConstantMs = 5000; //   n * 500 + 5000 ms
 
 struct Port;
 
+// Why a port could not be opened, in terms the user can act on.
+enum class OpenError {
+    None,
+    NoPort,           // no device named at all
+    NoDevice,         // nothing there: no such file, or no hardware behind it
+    Busy,             // another program has it open
+    PermissionDenied, // this user may not open it
+    NotSerial,        // it opened, but it is not a serial port
+    Other             // anything else; systemText says what
+};
+
+struct OpenFailure {
+    OpenError error = OpenError::None;
+    std::string path;
+    int systemCode = 0;     // errno, or GetLastError() on Windows
+    std::string systemText; // the system's own wording of systemCode
+
+    // PermissionDenied on POSIX: who may open the device and who asked.
+    std::string user;  // the process's (effective) user
+    std::string owner; // the device file's owner and group
+    std::string group;
+    unsigned groupId = 0;
+    unsigned mode = 0;        // the device file's permission bits
+    bool inGroup = false;     // this process has the device's group now
+    bool groupMember = false; // the account is in that group, perhaps only
+                              // since after this login session began
+
+    // Busy: the programs seen holding the device, as "name (pid N)". Empty
+    // when none could be seen (another user's processes are hidden).
+    std::vector<std::string> holders;
+};
+
 // Opens the device for exclusive use; nullptr when it cannot be opened
-// (missing, busy, or not a serial device).
-Port *open(const std::string &path);
+// (missing, busy, refused, or not a serial device), with the reason in
+// *failure when given.
+Port *open(const std::string &path, OpenFailure *failure = nullptr);
 
 // Line settings 115200 8N1, raw bytes, everything else (flow control
 // included) as the system has it; queue sizes, both queues purged,

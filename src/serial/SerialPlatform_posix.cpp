@@ -1,17 +1,25 @@
 // Serial port on POSIX terminals: termios for the line, poll for the
 // time-outs, and a wake-up pipe so that closing the port can end a read or
-// write that another thread is blocked in.
+// write that another thread is blocked in. A failed open says why, with what
+// the user needs to fix it: the device's group, or who holds it.
 #include "serial/SerialPlatform.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -93,34 +101,202 @@ bool drain(Port *port, Clock::time_point deadline)
     }
 }
 
+// --- why an open failed -------------------------------------------------------
+
+std::string systemMessage(int error)
+{
+    char buffer[256];
+    // The GNU form: returns the message, in the buffer or a static string.
+    return ::strerror_r(error, buffer, sizeof(buffer));
+}
+
+OpenError classify(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO: // a ttyS node with no UART behind it
+        return OpenError::NoDevice;
+    case EBUSY: // held in exclusive mode by another program
+        return OpenError::Busy;
+    case EACCES:
+    case EPERM:
+        return OpenError::PermissionDenied;
+    default:
+        return OpenError::Other;
+    }
+}
+
+std::string userName(uid_t uid)
+{
+    std::vector<char> buffer(16384);
+    passwd entry;
+    passwd *found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_name;
+    return std::to_string(uid);
+}
+
+// The group's name, and whether `user` (whose primary group is `primary`) is
+// listed as a member of it.
+std::string groupName(gid_t gid, const std::string &user, gid_t primary, bool *member)
+{
+    *member = gid == primary;
+    std::vector<char> buffer(65536);
+    group entry;
+    group *found = nullptr;
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::to_string(gid);
+    for (char **m = found->gr_mem; m && *m; ++m) {
+        if (user == *m)
+            *member = true;
+    }
+    return found->gr_name;
+}
+
+bool processHasGroup(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    if (n <= 0)
+        return false;
+    std::vector<gid_t> groups(std::size_t(n), 0);
+    const int got = ::getgroups(n, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[std::size_t(i)] == gid)
+            return true;
+    }
+    return false;
+}
+
+// A process's name: the last part of its first argument, else its kernel name.
+std::string processName(const std::string &pid)
+{
+    std::ifstream cmdline("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::string argv0;
+    if (cmdline && std::getline(cmdline, argv0, '\0') && !argv0.empty()) {
+        const std::size_t slash = argv0.rfind('/');
+        return slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
+    }
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name.empty() ? std::string("?") : name;
+}
+
+// The processes with the character device `device` open, among those whose
+// descriptors this process may look at.
+std::vector<std::string> holdersOf(dev_t device)
+{
+    std::vector<std::string> holders;
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return holders;
+    while (const dirent *e = ::readdir(proc)) {
+        const std::string pid = e->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        DIR *fds = ::opendir(fdDir.c_str());
+        if (!fds)
+            continue; // another user's process, or gone
+        bool holds = false;
+        while (const dirent *f = ::readdir(fds)) {
+            if (f->d_name[0] == '.')
+                continue;
+            struct stat st;
+            if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+                st.st_rdev == device) {
+                holds = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (holds)
+            holders.push_back(processName(pid) + " (pid " + pid + ")");
+    }
+    ::closedir(proc);
+    return holders;
+}
+
+OpenFailure describeFailure(const std::string &path, int error, OpenError kind)
+{
+    OpenFailure f;
+    f.error = kind;
+    f.path = path;
+    f.systemCode = error;
+    if (error != 0)
+        f.systemText = systemMessage(error);
+    if (kind == OpenError::Busy) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+            f.holders = holdersOf(st.st_rdev);
+    } else if (kind == OpenError::PermissionDenied) {
+        // The kernel checks the effective ids and the current group list.
+        const uid_t uid = ::geteuid();
+        f.user = userName(uid);
+        std::vector<char> buffer(16384);
+        passwd entry;
+        passwd *account = nullptr;
+        ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &account);
+        const gid_t primary = account ? account->pw_gid : gid_t(-1);
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0) {
+            f.owner = userName(st.st_uid);
+            f.group = groupName(st.st_gid, f.user, primary, &f.groupMember);
+            f.groupId = unsigned(st.st_gid);
+            f.mode = unsigned(st.st_mode & 07777);
+            f.inGroup = processHasGroup(st.st_gid);
+        }
+    }
+    return f;
+}
+
 } // namespace
 
-Port *open(const std::string &path)
+Port *open(const std::string &path, OpenFailure *failure)
 {
-    if (path.empty())
+    if (path.empty()) {
+        if (failure)
+            *failure = describeFailure(path, 0, OpenError::NoPort);
         return nullptr;
+    }
     // O_NONBLOCK: an open must not wait for a carrier; every wait below is
     // a poll with its own time-out.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (failure)
+            *failure = describeFailure(path, errno, classify(errno));
         return nullptr;
+    }
     // Only a terminal device is a serial port.
     if (!::isatty(fd)) {
         ::close(fd);
+        if (failure)
+            *failure = describeFailure(path, ENOTTY, OpenError::NotSerial);
         return nullptr;
     }
     // TIOCEXCL keeps other users' opens out, but the superuser ignores it;
     // the advisory lock makes a second open by any cooperating program fail.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
+        if (failure)
+            *failure = describeFailure(path, error,
+                                       error == EWOULDBLOCK ? OpenError::Busy : OpenError::Other);
         return nullptr;
     }
     ::ioctl(fd, TIOCEXCL);
 
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const int error = errno;
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
+        if (failure)
+            *failure = describeFailure(path, error, OpenError::Other);
         return nullptr;
     }
     Port *port = new Port;

@@ -20,13 +20,65 @@ struct Port {
     std::atomic<bool> interrupted{false};
 };
 
-Port *open(const std::string &path)
+namespace
 {
-    if (path.empty())
+
+std::string systemMessage(DWORD error)
+{
+    char *text = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                   reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string message = n && text ? std::string(text, n) : std::string();
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return message;
+}
+
+OpenFailure describeFailure(const std::string &path, DWORD error)
+{
+    OpenFailure f;
+    f.path = path;
+    f.systemCode = int(error);
+    f.systemText = systemMessage(error);
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        f.error = OpenError::NoDevice;
+        break;
+    case ERROR_ACCESS_DENIED: // what a COM port another program holds gives
+    case ERROR_SHARING_VIOLATION:
+        f.error = OpenError::Busy;
+        break;
+    default:
+        f.error = OpenError::Other;
+        break;
+    }
+    return f;
+}
+
+} // namespace
+
+Port *open(const std::string &path, OpenFailure *failure)
+{
+    if (path.empty()) {
+        if (failure) {
+            *failure = OpenFailure();
+            failure->error = OpenError::NoPort;
+        }
         return nullptr;
+    }
     const int wideLength = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    if (wideLength <= 0)
+    if (wideLength <= 0) {
+        if (failure)
+            *failure = describeFailure(path, GetLastError());
         return nullptr;
+    }
     std::vector<wchar_t> wide(std::size_t(wideLength), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), wideLength);
 
@@ -34,8 +86,11 @@ Port *open(const std::string &path)
     // synchronous I/O.
     const HANDLE h = CreateFileW(wide.data(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        if (failure)
+            *failure = describeFailure(path, GetLastError());
         return nullptr;
+    }
     Port *port = new Port;
     port->handle = h;
     return port;

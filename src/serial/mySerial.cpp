@@ -56,9 +56,13 @@ int mySerial::openDevice(const QString &path)
 {
     // An open on an open port reopens it.
     closeDevice();
-    sp::Port *port = sp::open(path.toStdString());
-    if (!port)
+    sp::OpenFailure failure;
+    sp::Port *port = sp::open(path.toStdString(), &failure);
+    if (!port) {
+        std::lock_guard<std::mutex> state(stateLock);
+        openFailure = failure;
         return -1;
+    }
     {
         std::lock_guard<std::mutex> configuring(portLock);
         sp::configure(port);
@@ -66,6 +70,7 @@ int mySerial::openDevice(const QString &path)
     std::lock_guard<std::mutex> state(stateLock);
     portHandle = port;
     portOpen = true;
+    openFailure = sp::OpenFailure();
     return 0;
 }
 
@@ -173,4 +178,10 @@ bool mySerial::isOpen() const
 {
     std::lock_guard<std::mutex> state(stateLock);
     return portOpen;
+}
+
+sp::OpenFailure mySerial::lastOpenFailure() const
+{
+    std::lock_guard<std::mutex> state(stateLock);
+    return openFailure;
 }

@@ -1,16 +1,13 @@
 #ifndef DVK_MYSERIAL_H
 #define DVK_MYSERIAL_H
 
+#include "serial/SerialPlatform.h"
+
 #include <QObject>
 #include <QString>
 
 #include <condition_variable>
 #include <mutex>
-
-namespace serialplatform
-{
-struct Port;
-}
 
 // Drives one serial port with the projector's line settings: 115200 baud,
 // 8 data bits, no parity, one stop bit. Every call blocks until the system
@@ -51,6 +48,9 @@ public:
 
     bool isOpen() const;
 
+    // Why the latest open failed (error None after a successful one).
+    serialplatform::OpenFailure lastOpenFailure() const;
+
     // The device a port-box entry or command-line name stands for.
     static QString devicePath(const QString &name);
 
@@ -63,11 +63,12 @@ private:
 
     serialplatform::Port *portHandle = nullptr;
     bool portOpen = false;
+    serialplatform::OpenFailure openFailure;
     // Serialises writes against each other and against configuring an open.
     std::mutex portLock;
     char *rxBuffer = nullptr;
 
-    // Guards portHandle, portOpen and the number of calls using the handle.
+    // Guards portHandle, portOpen, openFailure and the number of calls using the handle.
     mutable std::mutex stateLock;
     std::condition_variable handleIdle;
     int handleUsers = 0;
