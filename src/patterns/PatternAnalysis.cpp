@@ -83,7 +83,10 @@ bool acrossNearEdge(int decoded, int expected, float instant, const std::vector<
     if (std::abs(decoded - expected) != 1)
         return false;
     const size_t edge = size_t(std::max(decoded, expected));
-    return edge < edges.size() && std::fabs(double(instant) - double(edges[edge])) <= kEdgeSlackNs;
+    const size_t centre = (edges.size() - 1) / 2;
+    // Only inner edges: past the outer ones there is no stripe.
+    return edge >= 1 && edge + 1 < edges.size() && edge != centre &&
+           std::fabs(double(instant) - double(edges[edge])) <= kEdgeSlackNs;
 }
 
 // Whether segment j is lit in square-wave pattern q: a period is two dark
@@ -176,9 +179,6 @@ void analyzeSquare(const PatternFileValues &file, const ScanTiming &t, qint64 fi
             const int v = file.values[size_t(first + qint64(q) * kSamplesPerPage + i)];
             lit[size_t(q)][size_t(i)] = litLevel(v, q, i, log);
         }
-        for (int q = 2; q < 4; ++q)
-            if (lit[size_t(q)][size_t(i)] == lit[size_t(q - 2)][size_t(i)])
-                log.add(q, i, QString("is not the inverse of pattern %1").arg(q - 1));
         const int place = placeOfCode[(lit[0][size_t(i)] ? 2 : 0) | (lit[1][size_t(i)] ? 1 : 0)];
         if (i == 0) {
             unwrapped = place;
@@ -190,22 +190,32 @@ void analyzeSquare(const PatternFileValues &file, const ScanTiming &t, qint64 fi
                 unwrapped += step;
         }
         const int expected = model.segmentOfSample[size_t(i)];
-        if (place != expected % 4) {
-            const int neighbour = place == (expected + 1) % 4   ? expected + 1
-                                  : place == (expected + 3) % 4 ? expected - 1
-                                                                : -1;
-            if (neighbour < 0 || !acrossNearEdge(neighbour, expected, instants[size_t(i)], edges)) {
-                int q = 0;
-                while (q < 3 && lit[size_t(q)][size_t(i)] == squareLit(expected, q))
-                    ++q;
-                log.add(q, i,
-                        QString("decodes to quarter %1 of a period where the model puts "
-                                "segment %2 (quarter %3)")
-                            .arg(place)
-                            .arg(expected)
-                            .arg(expected % 4));
-            }
-        }
+        auto matches = [&](int segment) {
+            for (int q = 0; q < 4; ++q)
+                if (lit[size_t(q)][size_t(i)] != squareLit(segment, q))
+                    return false;
+            return true;
+        };
+        if (matches(expected))
+            continue;
+        if ((matches(expected - 1) &&
+             acrossNearEdge(expected - 1, expected, instants[size_t(i)], edges)) ||
+            (matches(expected + 1) &&
+             acrossNearEdge(expected + 1, expected, instants[size_t(i)], edges)))
+            continue;
+        int q = 0;
+        while (q < 3 && lit[size_t(q)][size_t(i)] == squareLit(expected, q))
+            ++q;
+        const int partner = (q + 2) % 4;
+        if (lit[size_t(q)][size_t(i)] == lit[size_t(partner)][size_t(i)])
+            log.add(q, i, QString("is not the inverse of pattern %1").arg(partner + 1));
+        else
+            log.add(q, i,
+                    QString("decodes to quarter %1 of a period where the model puts segment "
+                            "%2 (quarter %3)")
+                        .arg(place)
+                        .arg(expected)
+                        .arg(expected % 4));
     }
     r.decodedStripes = unwrapped / 4 + 1;
     if (!r.monotonic)

@@ -81,9 +81,12 @@ struct SetFault {
 // slack covers the last-bit differences of another maths library.
 constexpr double kPhaseValueSlack = 0.01;
 
-// Within this distance of a stripe edge a sample may fall on either side (a
-// last-bit difference in another maths library moves an edge that far).
-constexpr double kEdgeSlackNs = 0.25;
+// Within this distance of a stripe edge a sample may decode to either side:
+// a last-bit difference in another maths library moves an edge by a few
+// units in the last place of its single-precision time (1/128 ns there).
+// The centre edge is the half period itself, the same everywhere, and has
+// no such allowance.
+constexpr double kEdgeSlackNs = 1.0 / 32.0;
 
 struct PatternSetAnalysis {
     PatternSetSpec spec;
