@@ -272,8 +272,17 @@ private slots:
         answerNextModal(nullptr, QString(), 10000, [&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             QVERIFY(dialog);
-            dialog->selectFile(dir);
+            // Typed as the user would: the absolute path in the name field.
+            auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(dir);
             QMetaObject::invokeMethod(dialog, "accept");
+            // Should the dialog not take it, fail instead of hanging.
+            QPointer<QFileDialog> still(dialog);
+            QTimer::singleShot(3000, [still] {
+                if (still)
+                    still->reject();
+            });
         });
         a.choosePatternFile();
         QCOMPARE(a.patternDirectory(), dir);
