@@ -44,6 +44,15 @@ void recordMessages(QtMsgType type, const QMessageLogContext &context, const QSt
     previousHandler(type, context, message);
 }
 
+// Installs the recorder once; a test that failed before restoring the
+// previous handler must not leave the recorder calling itself.
+void installRecorder()
+{
+    const QtMessageHandler old = qInstallMessageHandler(recordMessages);
+    if (old != recordMessages)
+        previousHandler = old;
+}
+
 } // namespace
 
 void TestDiscovery::firstListArrivesAtStart()
@@ -96,7 +105,7 @@ void TestDiscovery::refillOnlyWhenChanged()
 void TestDiscovery::shutdownStopsDiscovery()
 {
     warnings.clear();
-    previousHandler = qInstallMessageHandler(recordMessages);
+    installRecorder();
     QElapsedTimer clock;
     {
         auto *w = new MainWindow;
@@ -116,7 +125,7 @@ void TestDiscovery::shutdownStopsDiscovery()
 void TestDiscovery::quickConfirmedClose()
 {
     warnings.clear();
-    previousHandler = qInstallMessageHandler(recordMessages);
+    installRecorder();
     auto *w = new MainWindow;
     w->show();
     ModalSeen seen;

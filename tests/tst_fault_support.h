@@ -1,0 +1,165 @@
+#ifndef DVK_TST_FAULT_SUPPORT_H
+#define DVK_TST_FAULT_SUPPORT_H
+
+// Shared by the fault tests and the soak: driving the window to each state
+// against the projector simulator, and what the process holds (threads,
+// memory) to check that nothing is left behind.
+
+#include "support/Simulator.h"
+#include "support/TestSupport.h"
+#include "ui_mainwindow.h"
+
+#include "burn/BurnProtocol.h"
+#include "serial/mySerial.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QThreadPool>
+#include <QtTest>
+
+namespace fault
+{
+
+// `count` value lines "0xHH" counting up from `start`.
+inline QStringList values(int count, int start = 0)
+{
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines.append("0x" + QString("%1").arg((start + i) % 256, 2, 16, QChar('0')).toUpper());
+    return lines;
+}
+
+// The data bytes those lines go out as.
+inline QByteArray dataBytes(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const QString &l : lines)
+        bytes.append(char(burnprotocol::dataByte(quint8(l.toInt(nullptr, 16)))));
+    return bytes;
+}
+
+// The bytes the simulator recorded in its newest transfer file.
+inline QByteArray recordedBytes(const QString &dir)
+{
+    const QStringList files = QDir(dir).entryList(QDir::Files, QDir::Name);
+    if (files.isEmpty())
+        return QByteArray();
+    QFile f(dir + "/" + files.last());
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QByteArray bytes;
+    while (!f.atEnd())
+        bytes.append(char(f.readLine().trimmed().toInt(nullptr, 16)));
+    return bytes;
+}
+
+// Answers the directory dialog of a port opening: accepts `directory`, or
+// cancels when it is empty. (Keep a ModalCollector out of the way while it
+// waits: whichever sees the dialog first answers it.)
+inline void answerDirectoryDialog(const QString &directory)
+{
+    answerNextModal(nullptr, QString(), 10000, [directory](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        if (!dialog)
+            return; // someone else's box: left to whoever answers it
+        if (directory.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(directory);
+        dialog->selectFile(directory);
+        // accept() is protected: Choose, as the user would.
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+    });
+}
+
+// Puts `device` in the port box and presses the port button (the directory
+// dialog answered with `directory`, or cancelled).
+inline void clickOpen(MainWindow &w, const QString &device, const QString &directory = QString())
+{
+    Ui::MainWindow *ui = w.form();
+    ui->comboBox_SerialPort->clear();
+    ui->comboBox_SerialPort->addItem(device);
+    answerDirectoryDialog(directory);
+    ui->pushButton_SerialPort->click();
+}
+
+// Opens the port and waits until the projector's answer has unlocked the
+// working controls.
+inline bool openReady(MainWindow &w, const QString &device, const QString &directory = QString())
+{
+    clickOpen(w, device, directory);
+    return QTest::qWaitFor([&] { return w.form()->pushButton_BurnRecord->isEnabled(); }, 10000);
+}
+
+// Loads a burn file the way the file button does once its dialog returned.
+inline bool load(MainWindow &w, const QString &path)
+{
+    w.form()->lineEdit_FileDVK->setText(path);
+    return MainWindowTestAccess(&w).loadBurnFile();
+}
+
+// Closes the window, confirming the question; returns its text.
+inline QString closeConfirmed(MainWindow &w)
+{
+    ModalSeen seen;
+    answerNextModal(&seen, QStringLiteral("确认"));
+    w.close();
+    return seen.text;
+}
+
+inline QList<ModalSeen> withText(const QList<ModalSeen> &boxes, const QString &text)
+{
+    QList<ModalSeen> found;
+    for (const ModalSeen &s : boxes) {
+        if (s.text == text)
+            found.append(s);
+    }
+    return found;
+}
+
+// No transfer the simulator saw was committed.
+inline bool nothingCommitted(SimulatorProcess &sim)
+{
+    for (const QJsonObject &t : sim.events("transfer")) {
+        if (t["committed"].toBool())
+            return false;
+    }
+    return true;
+}
+
+// A number from /proc/self/status ("Threads", "VmRSS" in kB); -1 if absent.
+inline qint64 procStatus(const char *key)
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(key) + ':';
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// The process' thread count once Qt's global thread pool has been emptied:
+// the toolkit parks its image-conversion helpers there and keeps them for
+// 30 s after use, which says nothing about threads of ours.
+inline qint64 settledThreads()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    return procStatus("Threads");
+}
+
+// Waits until the process runs no more than `threads` threads (threads that
+// were told to end may take a moment to be reaped).
+inline bool threadsSettleTo(qint64 threads, int timeoutMs = 3000)
+{
+    return QTest::qWaitFor([&] { return settledThreads() <= threads; }, timeoutMs);
+}
+
+} // namespace fault
+
+#endif
