@@ -45,7 +45,13 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
         return ExitUsage;
     }
     if (parser.isSet(help)) {
-        out(parser.helpText());
+        // The parser names the program by its path; the usage line names
+        // the subcommand as it is typed.
+        QString help = parser.helpText();
+        const int end = help.indexOf(QLatin1String(" [options]"));
+        if (help.startsWith(QLatin1String("Usage: ")) && end > 0)
+            help.replace(7, end - 7, "dvkctl " + args.first());
+        out(help);
         return ExitOk;
     }
     return -1;
