@@ -5,6 +5,7 @@
 #include "MessageBoxes.h"
 #include "burn/BurnProtocol.h"
 #include "burn/Solidification.h"
+#include "burn/WorkerThread.h"
 #include "serial/mySerial.h"
 
 void MainWindow::on_pushButton_BurnRecord_clicked()
@@ -96,15 +97,7 @@ void MainWindow::startCountdown()
 
 void MainWindow::endCountdownThread()
 {
-    if (!countdownThread)
-        return;
-    countdownWorker->cancel();
-    countdownThread->quit();
-    countdownThread->wait();
-    delete countdownWorker;
-    delete countdownThread;
-    countdownWorker = nullptr;
-    countdownThread = nullptr;
+    endWorkerThread(countdownThread, countdownWorker);
 }
 
 void MainWindow::ReceiveTime(int time)

@@ -5,6 +5,7 @@
 #include "MessageBoxes.h"
 #include "burn/BurnProtocol.h"
 #include "burn/BurnRecordThread.h"
+#include "burn/WorkerThread.h"
 #include "burnfile/BurnFile.h"
 #include "serial/mySerial.h"
 
@@ -65,13 +66,5 @@ void MainWindow::startBurn()
 
 void MainWindow::endTransferThread()
 {
-    if (!burnThread)
-        return;
-    burnWorker->cancel();
-    burnThread->quit();
-    burnThread->wait();
-    delete burnWorker;
-    delete burnThread;
-    burnWorker = nullptr;
-    burnThread = nullptr;
+    endWorkerThread(burnThread, burnWorker);
 }
