@@ -23,6 +23,7 @@ class SelectSerial;
 class mySerial;
 class BurnRecordThread;
 class Solidification;
+struct SamplingCoverage;
 
 // The driver object shared by the port control, the receive thread and the
 // burn worker. Created by the first MainWindow and kept until the process ends.
@@ -100,10 +101,15 @@ private:
     // Appends a generator run to the pattern file, advances patternValueCount
     // by the lines written and shows the completion text or the failure; the
     // phase-shift generator passes standardBoxes for the Ok form of its boxes.
-    void appendPatternRun(const QByteArray &lines, const QString &completion,
-                          bool standardBoxes);
+    // A completion note, when given, shows under the completion text.
+    void appendPatternRun(const QByteArray &lines, const QString &completion, bool standardBoxes,
+                          const QString &completionNote = QString());
     // The warning text for a scan value the model does not cover.
     QString invalidScanValueText(float scanValue) const;
+    // The completion box's warning when stripes get fewer than two samples
+    // (empty when none do); segments names the square wave's quarter-period
+    // segments instead of Gray-code stripes.
+    QString samplingWarningText(const SamplingCoverage &coverage, bool segments) const;
 
     // --- port control and receive thread --------------------------------------
     bool portSwitchedOn = false;

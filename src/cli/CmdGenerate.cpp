@@ -2,6 +2,7 @@
 #include "Cli.h"
 
 #include "patterns/Generators.h"
+#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 #include "serial/ProjectorQuery.h"
 
@@ -84,6 +85,23 @@ int scanValueFrom(const QCommandLineParser &parser, int *scanValue)
     return -1;
 }
 
+// The warning for stripes the samples do not resolve; empty when every
+// stripe gets two samples or more.
+QString samplingWarning(const SamplingCoverage &coverage, const QString &what)
+{
+    if (coverage.underSampled() == 0)
+        return QString();
+    QString text = QString("%1: warning: %2 of %3 %4 receive fewer than two samples")
+                       .arg(kName)
+                       .arg(coverage.underSampled())
+                       .arg(coverage.stripes)
+                       .arg(what);
+    if (coverage.empty > 0)
+        text += QString(", %1 of them none").arg(coverage.empty);
+    return text + "; near the centre of the window, where the beam is fastest, the finest "
+                  "stripes do not show in full";
+}
+
 } // namespace
 
 int cmdGenerate(const QStringList &args)
@@ -154,15 +172,18 @@ int cmdGenerate(const QStringList &args)
 
     PatternRun run;
     const ScanTiming timing = computeScanTiming(float(scanValue));
+    QString warning;
     switch (kind) {
     case Kind::Phase:
         run = phaseShiftPatterns(timing, steps, stripes);
         break;
     case Kind::Gray:
         run = grayCodePatterns(timing, bits);
+        warning = samplingWarning(grayCodeCoverage(timing, bits), "stripes");
         break;
     case Kind::Square:
         run = squareWavePatterns(timing, stripes);
+        warning = samplingWarning(squareWaveCoverage(timing, stripes), "quarter-period segments");
         break;
     case Kind::Dark:
         run = fixedPattern(0);
@@ -180,6 +201,8 @@ int cmdGenerate(const QStringList &args)
             err(QString("%1: cannot write to standard output").arg(kName));
             return ExitFailed;
         }
+        if (!warning.isEmpty())
+            err(warning);
         return ExitOk;
     }
 
@@ -209,6 +232,8 @@ int cmdGenerate(const QStringList &args)
         return ExitFailed;
     }
     err(QString("%1: appended %2 lines to %3").arg(kName).arg(writer.linesAppended()).arg(path));
+    if (!warning.isEmpty())
+        err(warning);
     return ExitOk;
 }
 

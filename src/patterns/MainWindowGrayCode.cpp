@@ -4,6 +4,7 @@
 
 #include "MessageBoxes.h"
 #include "patterns/Generators.h"
+#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 
 void MainWindow::on_pushButton_NGrayCode_clicked()
@@ -29,9 +30,10 @@ void MainWindow::on_pushButton_NGrayCode_clicked()
         return;
     }
 
-    const PatternRun run = grayCodePatterns(computeScanTiming(scanValue), bits);
+    const ScanTiming timing = computeScanTiming(scanValue);
+    const PatternRun run = grayCodePatterns(timing, bits);
     appendPatternRun(patternLines(run),
                      QStringLiteral("文件已生成") + ui->lineEdit_NGrayCode->text() +
                          QStringLiteral("位格雷码"),
-                     false);
+                     false, samplingWarningText(grayCodeCoverage(timing, bits), false));
 }

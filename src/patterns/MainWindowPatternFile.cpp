@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "MessageBoxes.h"
+#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 #include "patterns/ScanTiming.h"
 
@@ -22,7 +23,7 @@ void MainWindow::choosePatternFile()
 }
 
 void MainWindow::appendPatternRun(const QByteArray &lines, const QString &completion,
-                                  bool standardBoxes)
+                                  bool standardBoxes, const QString &completionNote)
 {
     auto warn = [&](const QString &text, const QString &informative) {
         if (standardBoxes)
@@ -46,9 +47,9 @@ void MainWindow::appendPatternRun(const QByteArray &lines, const QString &comple
     }
     const QString text = patternFilePath + completion;
     if (standardBoxes)
-        MessageBoxes::informationOk(this, text);
+        MessageBoxes::informationOk(this, text, completionNote);
     else
-        MessageBoxes::information(this, text);
+        MessageBoxes::information(this, text, completionNote);
     writer.close();
 }
 
@@ -58,4 +59,19 @@ QString MainWindow::invalidScanValueText(float scanValue) const
         .arg(double(scanValue))
         .arg(kMinScanValue)
         .arg(kMaxScanValue);
+}
+
+QString MainWindow::samplingWarningText(const SamplingCoverage &coverage, bool segments) const
+{
+    if (coverage.underSampled() == 0)
+        return QString();
+    // Near the centre of the window the beam is fastest: there the finest
+    // stripes can fall between two samples.
+    QString text = segments ? tr("警告：%1 个四分之一周期段中有 %2 个少于两个采样点")
+                            : tr("警告：%1 条条纹中有 %2 条少于两个采样点");
+    text = text.arg(coverage.stripes).arg(coverage.underSampled());
+    if (coverage.empty > 0)
+        text += (segments ? tr("，其中 %1 个没有采样点") : tr("，其中 %1 条没有采样点"))
+                    .arg(coverage.empty);
+    return text + tr("。窗口中心附近光束最快，最细的条纹在那里无法完整显示。");
 }

@@ -4,6 +4,7 @@
 
 #include "MessageBoxes.h"
 #include "patterns/Generators.h"
+#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 
 void MainWindow::on_pushButton_NStripeWave_clicked()
@@ -28,9 +29,10 @@ void MainWindow::on_pushButton_NStripeWave_clicked()
         return;
     }
 
-    const PatternRun run = squareWavePatterns(computeScanTiming(scanValue), stripes);
+    const ScanTiming timing = computeScanTiming(scanValue);
+    const PatternRun run = squareWavePatterns(timing, stripes);
     appendPatternRun(patternLines(run),
                      QStringLiteral("文件已生成") + ui->lineEdit_NStripeWave->text() +
                          QStringLiteral("条方波"),
-                     false);
+                     false, samplingWarningText(squareWaveCoverage(timing, stripes), true));
 }
