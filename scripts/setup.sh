@@ -12,6 +12,7 @@ PACKAGES=(
   libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   xvfb xauth
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
