@@ -12,6 +12,7 @@ PACKAGES=(
   libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   xvfb xauth
+  dpkg-dev file desktop-file-utils imagemagick x11-utils
   clang-14 libclang-rt-14-dev
 )
 
