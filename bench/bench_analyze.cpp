@@ -29,20 +29,21 @@ PatternFileValues valuesOf(const std::vector<PatternRun> &runs)
     return f;
 }
 
-PatternSetSpec specOf(const char *text)
+PatternSetRequest requestOf(const char *text)
 {
-    PatternSetSpec spec;
+    PatternSetRequest request;
     QString why;
-    parsePatternSetSpec(text, &spec, &why);
-    return spec;
+    parsePatternSetRequest(text, &request, &why);
+    return request;
 }
 
 void analyzeSet(benchmark::State &state, const PatternRun &run, const char *set)
 {
     const PatternFileValues file = valuesOf({run});
-    const PatternSetSpec spec = specOf(set);
+    const PatternSetRequest request = requestOf(set);
     for (auto _ : state) {
-        const PatternSetAnalysis r = analyzePatternSet(file, computeScanTiming(kScanValue), spec);
+        const PatternSetAnalysis r =
+            analyzePatternSet(file, computeScanTiming(kScanValue), request);
         benchmark::DoNotOptimize(r.ok);
     }
 }
@@ -83,15 +84,15 @@ void BM_AnalyzeFullFile(benchmark::State &state)
     for (const PatternRun &run : runs)
         file.write(patternLines(run));
     file.close();
-    std::vector<PatternSetSpec> sets = {
-        specOf("gray:10@1"),      specOf("phase:8x128@11"), specOf("phase:8x128@19"),
-        specOf("phase:8x128@27"), specOf("square:128@35"),  specOf("square:128@39"),
-        specOf("square:128@43"),  specOf("square:128@47"),  specOf("gray:10@51")};
+    std::vector<PatternSetRequest> sets = {
+        requestOf("gray:10@1"),      requestOf("phase:8x128@11"), requestOf("phase:8x128@19"),
+        requestOf("phase:8x128@27"), requestOf("square:128@35"),  requestOf("square:128@39"),
+        requestOf("square:128@43"),  requestOf("square:128@47"),  requestOf("gray:10@51")};
     for (auto _ : state) {
         const PatternFileValues values = readPatternFileValues(path, kMaxBurnSamples);
         bool ok = true;
-        for (const PatternSetSpec &spec : sets)
-            ok = analyzePatternSet(values, t, spec).ok && ok;
+        for (const PatternSetRequest &request : sets)
+            ok = analyzePatternSet(values, t, request).ok && ok;
         if (!ok)
             state.SkipWithError("a generated set does not decode");
         benchmark::DoNotOptimize(ok);

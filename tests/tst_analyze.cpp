@@ -30,18 +30,18 @@ PatternFileValues fileOf(const std::vector<PatternRun> &runs)
     return f;
 }
 
-PatternSetSpec spec(const QString &text)
+PatternSetRequest request(const QString &text)
 {
-    PatternSetSpec s;
+    PatternSetRequest s;
     QString why;
-    if (!parsePatternSetSpec(text, &s, &why))
-        qFatal("bad spec in test: %s", qPrintable(why));
+    if (!parsePatternSetRequest(text, &s, &why))
+        qFatal("bad request in test: %s", qPrintable(why));
     return s;
 }
 
 PatternSetAnalysis analyze(const PatternFileValues &f, float scan, const QString &set)
 {
-    return analyzePatternSet(f, computeScanTiming(scan), spec(set));
+    return analyzePatternSet(f, computeScanTiming(scan), request(set));
 }
 
 } // namespace
@@ -53,19 +53,19 @@ class TestAnalyze : public QObject
 private slots:
     void setSpecs()
     {
-        PatternSetSpec s;
+        PatternSetRequest s;
         QString why;
-        QVERIFY(parsePatternSetSpec("gray:4@1", &s, &why));
+        QVERIFY(parsePatternSetRequest("gray:4@1", &s, &why));
         QCOMPARE(s.kind, PatternSetKind::Gray);
         QCOMPARE(s.bits, 4);
         QCOMPARE(s.page, 1);
         QCOMPARE(s.patternCount(), 4);
-        QVERIFY(parsePatternSetSpec("phase:4x16@5", &s, &why));
+        QVERIFY(parsePatternSetRequest("phase:4x16@5", &s, &why));
         QCOMPARE(s.kind, PatternSetKind::Phase);
         QCOMPARE(s.steps, 4);
         QCOMPARE(s.stripes, 16);
         QCOMPARE(s.text(), QString("phase:4x16@5"));
-        QVERIFY(parsePatternSetSpec("square:8@9", &s, &why));
+        QVERIFY(parsePatternSetRequest("square:8@9", &s, &why));
         QCOMPARE(s.patternCount(), 4);
         QCOMPARE(s.text(), QString("square:8@9"));
 
@@ -73,7 +73,7 @@ private slots:
              {"gray:11@1", "gray:0@1", "phase:2x8@1", "phase:4x129@1", "phase:4@1", "square:4x2@1",
               "square:8@0", "square:8", "dots:4@1", "gray:4@", "", "gray:-1@1"}) {
             why.clear();
-            QVERIFY2(!parsePatternSetSpec(bad, &s, &why), bad);
+            QVERIFY2(!parsePatternSetRequest(bad, &s, &why), bad);
             QVERIFY(!why.isEmpty());
         }
     }

@@ -61,7 +61,7 @@ DutySummary summarize(const std::vector<double> &duty)
 QJsonObject toJson(const PatternSetAnalysis &r)
 {
     QJsonObject o;
-    const PatternSetSpec &s = r.spec;
+    const PatternSetRequest &s = r.request;
     o["set"] = s.text();
     o["kind"] = kindName(s.kind);
     o["page"] = s.page;
@@ -117,7 +117,7 @@ QJsonObject toJson(const PatternSetAnalysis &r)
 
 void printText(const PatternSetAnalysis &r)
 {
-    const PatternSetSpec &s = r.spec;
+    const PatternSetRequest &s = r.request;
     const int last = s.page + s.patternCount() - 1;
     outLine(QString("%1: %2 (pages %3 to %4)")
                 .arg(s.text(), r.ok ? "decodes as intended" : "FAILS")
@@ -198,17 +198,17 @@ int cmdAnalyze(const QStringList &args)
         err(QString("%1: give at least one --set").arg(kName));
         return ExitUsage;
     }
-    std::vector<PatternSetSpec> sets;
+    std::vector<PatternSetRequest> sets;
     qint64 linesNeeded = 0;
     for (const QString &text : setTexts) {
-        PatternSetSpec spec;
+        PatternSetRequest request;
         QString why;
-        if (!parsePatternSetSpec(text, &spec, &why)) {
+        if (!parsePatternSetRequest(text, &request, &why)) {
             err(QString("%1: --set %2").arg(kName, why));
             return ExitUsage;
         }
-        sets.push_back(spec);
-        linesNeeded = std::max(linesNeeded, qint64(spec.page - 1 + spec.patternCount()) *
+        sets.push_back(request);
+        linesNeeded = std::max(linesNeeded, qint64(request.page - 1 + request.patternCount()) *
                                                 qint64(kSamplesPerPage));
     }
 
@@ -219,8 +219,8 @@ int cmdAnalyze(const QStringList &args)
     }
     const ScanTiming timing = computeScanTiming(float(scanValue));
     std::vector<PatternSetAnalysis> results;
-    for (const PatternSetSpec &spec : sets)
-        results.push_back(analyzePatternSet(values, timing, spec));
+    for (const PatternSetRequest &request : sets)
+        results.push_back(analyzePatternSet(values, timing, request));
     const bool allOk = std::all_of(results.begin(), results.end(),
                                    [](const PatternSetAnalysis &r) { return r.ok; });
 

@@ -108,7 +108,7 @@ bool litLevel(int value, int pattern, int sample, FaultLog &log)
 void analyzeGray(const PatternFileValues &file, const ScanTiming &t, qint64 first,
                  PatternSetAnalysis &r, FaultLog &log)
 {
-    const int m = r.spec.bits;
+    const int m = r.request.bits;
     const int n = 1 << m;
     r.codeStripes = n;
     const SegmentAssignment model = grayCodeSegments(t, m);
@@ -161,7 +161,7 @@ void analyzeGray(const PatternFileValues &file, const ScanTiming &t, qint64 firs
 void analyzeSquare(const PatternFileValues &file, const ScanTiming &t, qint64 first,
                    PatternSetAnalysis &r, FaultLog &log)
 {
-    const int stripes = r.spec.stripes;
+    const int stripes = r.request.stripes;
     const int n = 4 * stripes;
     const SegmentAssignment model = squareWaveSegments(t, stripes);
     const std::vector<float> edges = segmentBoundaries(t, n, squareEdgeRatio(t));
@@ -248,8 +248,8 @@ void analyzeSquare(const PatternFileValues &file, const ScanTiming &t, qint64 fi
 void analyzePhase(const PatternFileValues &file, const ScanTiming &t, qint64 first,
                   PatternSetAnalysis &r, FaultLog &log)
 {
-    const int steps = r.spec.steps;
-    const double stripes = r.spec.stripes;
+    const int steps = r.request.steps;
+    const double stripes = r.request.stripes;
     std::vector<double> shiftSin(steps), shiftCos(steps), shift(steps);
     for (int k = 0; k < steps; ++k) {
         shift[size_t(k)] = 2.0 * kPi * k / steps;
@@ -323,7 +323,7 @@ SamplingCoverage squareWaveCoverage(const ScanTiming &timing, int stripes)
     return samplingCoverage(squareWaveSegments(timing, stripes));
 }
 
-int PatternSetSpec::patternCount() const
+int PatternSetRequest::patternCount() const
 {
     switch (kind) {
     case PatternSetKind::Gray:
@@ -336,7 +336,7 @@ int PatternSetSpec::patternCount() const
     return 0;
 }
 
-QString PatternSetSpec::text() const
+QString PatternSetRequest::text() const
 {
     switch (kind) {
     case PatternSetKind::Gray:
@@ -349,7 +349,7 @@ QString PatternSetSpec::text() const
     return QString();
 }
 
-bool parsePatternSetSpec(const QString &text, PatternSetSpec *spec, QString *error)
+bool parsePatternSetRequest(const QString &text, PatternSetRequest *request, QString *error)
 {
     static const QRegularExpression form(
         "^(gray|phase|square):(\\d{1,6})(?:x(\\d{1,6}))?@(\\d{1,6})$");
@@ -360,7 +360,7 @@ bool parsePatternSetSpec(const QString &text, PatternSetSpec *spec, QString *err
             QString("'%1' is not a set (gray:M@PAGE, phase:NxS@PAGE or square:S@PAGE)").arg(text);
         return false;
     }
-    PatternSetSpec s;
+    PatternSetRequest s;
     const QString kind = m.captured(1);
     const int first = m.captured(2).toInt();
     s.page = m.captured(4).toInt();
@@ -394,7 +394,7 @@ bool parsePatternSetSpec(const QString &text, PatternSetSpec *spec, QString *err
     }
     if (!inRange("page", s.page, 1, 999999))
         return false;
-    *spec = s;
+    *request = s;
     return true;
 }
 
@@ -434,12 +434,12 @@ double phaseQuantisationBound(int steps)
 }
 
 PatternSetAnalysis analyzePatternSet(const PatternFileValues &file, const ScanTiming &timing,
-                                     const PatternSetSpec &spec)
+                                     const PatternSetRequest &request)
 {
     PatternSetAnalysis r;
-    r.spec = spec;
-    const qint64 first = qint64(spec.page - 1) * kSamplesPerPage;
-    const qint64 end = first + qint64(spec.patternCount()) * kSamplesPerPage;
+    r.request = request;
+    const qint64 first = qint64(request.page - 1) * kSamplesPerPage;
+    const qint64 end = first + qint64(request.patternCount()) * kSamplesPerPage;
     const qint64 available = qint64(file.values.size());
     if (available < end) {
         r.problems << QString("the file ends at line %1; the set needs lines %2 to %3")
@@ -451,7 +451,7 @@ PatternSetAnalysis analyzePatternSet(const PatternFileValues &file, const ScanTi
 
     r.decoded = true;
     FaultLog log(&r, first + 1);
-    switch (spec.kind) {
+    switch (request.kind) {
     case PatternSetKind::Gray:
         analyzeGray(file, timing, first, r, log);
         break;

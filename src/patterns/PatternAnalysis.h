@@ -40,7 +40,7 @@ enum class PatternSetKind { Gray, Phase, Square };
 // One set named on the command line: KIND:PARAMS@PAGE, for example gray:4@1,
 // phase:4x16@5, square:8@9. Pages count from 1; the set's patterns are the
 // consecutive pages from `page` on.
-struct PatternSetSpec {
+struct PatternSetRequest {
     PatternSetKind kind = PatternSetKind::Gray;
     int bits = 0;    // gray
     int steps = 0;   // phase
@@ -53,7 +53,7 @@ struct PatternSetSpec {
 
 // Parses the form above with the generators' parameter ranges and pages 1 to
 // 60. On failure returns false and says why in *error.
-bool parsePatternSetSpec(const QString &text, PatternSetSpec *spec, QString *error);
+bool parsePatternSetRequest(const QString &text, PatternSetRequest *request, QString *error);
 
 // The values of a pattern file as the loader reads them, line by line, with
 // the lines whose text is not a number (the loader reads those as 0).
@@ -89,7 +89,7 @@ constexpr double kPhaseValueSlack = 0.01;
 constexpr double kEdgeSlackNs = 1.0 / 32.0;
 
 struct PatternSetAnalysis {
-    PatternSetSpec spec;
+    PatternSetRequest request;
     bool ok = false;
     // False when the file ends before the set does; nothing else is filled.
     bool decoded = false;
@@ -128,6 +128,6 @@ double phaseQuantisationBound(int steps);
 
 // Decodes one set from a file's values (index 0 is line 1).
 PatternSetAnalysis analyzePatternSet(const PatternFileValues &file, const ScanTiming &timing,
-                                     const PatternSetSpec &spec);
+                                     const PatternSetRequest &request);
 
 #endif
