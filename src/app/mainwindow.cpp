@@ -53,6 +53,7 @@ MainWindow::~MainWindow()
     stopBurnWork();
     stopPortWork();
     stopDiscovery();
+    selectSerial->hasEnded();
     delete selectSerial;
     selectSerial = nullptr;
     delete ui;

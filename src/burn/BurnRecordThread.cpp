@@ -47,6 +47,7 @@ void BurnRecordThread::BurnRecord()
         if (!port->writeData(&byte, 1)) {
             emit ErrorMessage(StatusWriteFailed);
             emit finished();
+            ended.store(true, std::memory_order_release);
             return;
         }
         if (step.valueNumber > 0)
@@ -55,4 +56,5 @@ void BurnRecordThread::BurnRecord()
     if (!cancelled.load())
         emit ErrorMessage(StatusTransferComplete);
     emit finished();
+    ended.store(true, std::memory_order_release);
 }

@@ -26,6 +26,10 @@ public:
     // Stops a running transfer before its next byte or inside a pause; safe
     // from any thread. Nothing more is sent and no final code is emitted.
     void cancel() { cancelled.store(true); }
+    // True once the work slot has returned. Read after the thread was waited
+    // for, it hands the worker's memory over to the waiting thread in a way
+    // ThreadSanitizer sees (QThread::wait synchronises inside Qt).
+    bool hasEnded() const { return ended.load(std::memory_order_acquire); }
 
 signals:
     void ErrorMessage(int err);
@@ -41,6 +45,7 @@ private:
     const std::vector<quint8> values;
     const QString path;
     std::atomic<bool> cancelled{false};
+    std::atomic<bool> ended{false};
 };
 
 #endif

@@ -21,6 +21,10 @@ public:
     // any thread.
     void cancel() { cancelled.store(true); }
     bool wasCancelled() const { return cancelled.load(); }
+    // True once the work slot has returned. Read after the thread was waited
+    // for, it hands the worker's memory over to the waiting thread in a way
+    // ThreadSanitizer sees (QThread::wait synchronises inside Qt).
+    bool hasEnded() const { return ended.load(std::memory_order_acquire); }
 
 signals:
     void TimeDisplay(int time);
@@ -32,6 +36,7 @@ public slots:
 private:
     const int count;
     std::atomic<bool> cancelled{false};
+    std::atomic<bool> ended{false};
 };
 
 #endif

@@ -14,6 +14,7 @@ template <typename Worker> void endWorkerThread(QThread *&thread, Worker *&worke
     worker->cancel();
     thread->quit();
     thread->wait();
+    worker->hasEnded();
     delete worker;
     delete thread;
     worker = nullptr;
