@@ -240,6 +240,13 @@ private slots:
         s[s.size() - 1] = char(0x00);
         QTest::newRow("wrong commit") << s << qint64(s.size() - 1) << false;
 
+        // A block header with no value after it (the encoder opens a block
+        // only for a value), straight into the end sequence.
+        s = QByteArray(1, char(0x7F)) + QByteArray(10, char(0xEC)) +
+            QByteArray::fromHex("FF0000ECEC") + QByteArray(10, char(0xEC)) +
+            QByteArray::fromHex("7F6F");
+        QTest::newRow("empty block") << s << qint64(26) << true;
+
         s = transferBytes(encodeTransfer(QByteArray(61 * 1024, char(0x22))));
         QTest::newRow("61 blocks") << s << qint64(1 + 60 * (15 + 1024 + 5) + 10) << true;
     }

@@ -219,6 +219,9 @@ void Decoder::dataTerminator(quint8 byte)
         if (fill < kFillRun)
             error(QString("end of transfer after %1 fill bytes, not %2").arg(fill).arg(kFillRun));
         const int values = size - fill;
+        // A block is only opened for a value that follows.
+        if (values == 0)
+            error(QString("block %1 holds no values").arg(block));
         if (values > kBlockValues)
             error(QString("block %1 holds %2 values, more than %3")
                       .arg(block)
