@@ -10,9 +10,6 @@
 
 #include <QProcess>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using namespace fault;
 
 class TestFaultFiles : public QObject
@@ -47,32 +44,6 @@ ModalSeen press(QPushButton *button)
     button->click();
     return seen;
 }
-
-// Writes to files beyond `bytes` fail (EFBIG) from here on, as on a disk
-// that has filled up; the signal such a write raises is ignored, as the
-// error is what is under test. Undone by the destructor.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool ok = false;
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -153,10 +124,12 @@ void TestFaultFiles::burnFileChangedAfterLoad()
     QCOMPARE(closeConfirmed(w), QStringLiteral("正在烧录,是否退出?"));
 }
 
-// Generated patterns go to a directory where no file can be created, then to
-// a disk that fills up in the middle of a run: each failure is reported, no
-// run counts as generated, the file keeps only whole runs, and generating
-// works again once the file can be written.
+// Generated patterns go to a directory where no file can be created: the
+// failure is reported, nothing counts as generated, and generating works
+// again once the user has picked a directory that can be written. (A disk
+// that fills up in the middle of a run is tried on dvkctl below, in a process
+// of its own: a file size limit would hit every file this test process
+// writes, its own log included.)
 void TestFaultFiles::patternFileCannotBeWritten()
 {
     SimulatorProcess sim;
@@ -186,21 +159,7 @@ void TestFaultFiles::patternFileCannotBeWritten()
     QCOMPARE(access.patternValueCount(), 1024);
     const qint64 oneRun = QFileInfo(file).size();
 
-    // The disk fills up half-way through the next run: the part written is
-    // cut off again and the count stays.
-    {
-        FileSizeLimit full(rlim_t(oneRun + oneRun / 2));
-        QVERIFY(full.ok);
-        ui->lineEdit_NGrayCode->setText("2");
-        seen = press(ui->pushButton_NGrayCode);
-    }
-    QCOMPARE(seen.title, QStringLiteral("错误"));
-    QCOMPARE(seen.text, QStringLiteral("无法写入文件!"));
-    QCOMPARE(access.patternValueCount(), 1024);
-    QCOMPARE(QFileInfo(file).size(), oneRun);
-    QCOMPARE(countFileLines(file), 1024);
-
-    // Room again: the same run goes in whole.
+    // Room again after the failures: the next run goes in whole.
     ui->lineEdit_NGrayCode->setText("2");
     seen = press(ui->pushButton_NGrayCode);
     QCOMPARE(seen.title, QStringLiteral("提示"));
