@@ -157,9 +157,8 @@ void TestFaultFiles::patternFileCannotBeWritten()
     seen = press(ui->pushButton_Light);
     QCOMPARE(seen.title, QStringLiteral("提示"));
     QCOMPARE(access.patternValueCount(), 1024);
-    const qint64 oneRun = QFileInfo(file).size();
 
-    // Room again after the failures: the next run goes in whole.
+    // Another run goes in whole.
     ui->lineEdit_NGrayCode->setText("2");
     seen = press(ui->pushButton_NGrayCode);
     QCOMPARE(seen.title, QStringLiteral("提示"));
