@@ -175,6 +175,13 @@ private slots:
             QString("串口被占用：%1 正被另一个程序（%2）使用。请先在那个程序中关闭串口，再重试。")
                 .arg(pty.path, me));
 
+        // Through a link, as /dev/serial/by-id gives them, the holder is found
+        // all the same.
+        const QString link = makeTempDir() + "/usb-adapter-port0";
+        QVERIFY(QFile::link(pty.path, link));
+        QCOMPARE(second.openPort(true, link), -1);
+        QCOMPARE(second.lastOpenFailure().holders, std::vector<std::string>{me.toStdString()});
+
         QByteArray out, err;
         QCOMPARE(runDvkctl({"query", "--port", pty.path}, &out, &err), 1);
         QCOMPARE(QString::fromUtf8(err),

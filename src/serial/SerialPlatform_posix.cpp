@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -186,14 +187,16 @@ std::string processName(const std::string &pid)
     return name.empty() ? std::string("?") : name;
 }
 
-// The processes with the character device `device` open, among those whose
-// descriptors this process may look at.
-std::vector<std::string> holdersOf(dev_t device)
+// The processes that have the device open, among those whose descriptors
+// this process may look at. The descriptors' links are read, never followed:
+// following one to a file on a stalled network mount would hang here.
+std::vector<std::string> holdersOf(const std::string &device)
 {
     std::vector<std::string> holders;
     DIR *proc = ::opendir("/proc");
     if (!proc)
         return holders;
+    std::vector<char> target(device.size() + 2);
     while (const dirent *e = ::readdir(proc)) {
         const std::string pid = e->d_name;
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
@@ -206,9 +209,10 @@ std::vector<std::string> holdersOf(dev_t device)
         while (const dirent *f = ::readdir(fds)) {
             if (f->d_name[0] == '.')
                 continue;
-            struct stat st;
-            if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                st.st_rdev == device) {
+            const ssize_t n =
+                ::readlink((fdDir + "/" + f->d_name).c_str(), target.data(), target.size());
+            if (n == ssize_t(device.size()) &&
+                device.compare(0, device.size(), target.data(), std::size_t(n)) == 0) {
                 holds = true;
                 break;
             }
@@ -230,9 +234,12 @@ OpenFailure describeFailure(const std::string &path, int error, OpenError kind)
     if (error != 0)
         f.systemText = systemMessage(error);
     if (kind == OpenError::Busy) {
-        struct stat st;
-        if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
-            f.holders = holdersOf(st.st_rdev);
+        // The descriptors name the device by its real path, however it was
+        // opened (a /dev/serial/by-id link, say).
+        if (char *real = ::realpath(path.c_str(), nullptr)) {
+            f.holders = holdersOf(real);
+            std::free(real);
+        }
     } else if (kind == OpenError::PermissionDenied) {
         // The kernel checks the effective ids and the current group list.
         const uid_t uid = ::geteuid();
