@@ -144,24 +144,6 @@ private slots:
         QVERIFY(text.contains("\nIcon=dvk-sp\n"));
     }
 
-    void udevRule()
-    {
-        // Each rule line that acts does both things, for the adapters' drivers.
-        const QByteArray rule = contents(DVK_SOURCE_DIR "/packaging/70-dvk-sp-serial.rules");
-        QStringList acting;
-        for (const QByteArray &line : rule.split('\n')) {
-            if (!line.startsWith('#') &&
-                (line.contains("TAG+=") || line.contains("ENV{ID_MM_DEVICE_IGNORE}")))
-                acting << QString::fromLatin1(line);
-        }
-        QCOMPARE(acting.size(), 1);
-        QVERIFY(acting[0].contains("TAG+=\"uaccess\""));
-        QVERIFY(acting[0].contains("ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
-        QVERIFY(acting[0].contains("DRIVERS==\"ftdi_sio|pl2303|cp210x|ch341\""));
-        QVERIFY(rule.contains("SUBSYSTEM!=\"tty\", GOTO=\"dvk_sp_serial_end\""));
-        QVERIFY(rule.contains("\nLABEL=\"dvk_sp_serial_end\"\n"));
-    }
-
     void debianPackage()
     {
         const QString out = makeTempDir();
