@@ -123,7 +123,9 @@ private slots:
     // directory where build/ is this build.
     void examplesRun()
     {
-        QString script = "set -euo pipefail\n";
+        // Whatever the guide leaves running (the simulator, when a step fails
+        // before the guide stops it) ends with the script.
+        QString script = "set -euo pipefail\ntrap 'kill $(jobs -p) 2>/dev/null' EXIT\n";
         int runnable = 0;
         for (const QString &block : shellBlocks(readme())) {
             if (needsRoot(block))
