@@ -97,7 +97,11 @@ void TestCliBurn::streamAndPauses()
     for (qint64 offset : expectedGaps) {
         QVERIFY2(gaps.contains(offset), qPrintable(QString::number(offset)));
         const double expectedMs = offset == expectedGaps.last() ? 300 : 100;
-        QVERIFY2(gaps.value(offset) >= expectedMs - 5, qPrintable(QString::number(offset)));
+        // The simulator timestamps a byte when it gets to read it; a busy
+        // machine can delay that by tens of milliseconds, which shortens the
+        // gap it sees. A missing pause shows as no gap at all.
+        QVERIFY2(gaps.value(offset) >= expectedMs * 0.6,
+                 qPrintable(QString("%1: %2 ms").arg(offset).arg(gaps.value(offset))));
     }
     QVERIFY(err.contains("commit command sent"));
 }
