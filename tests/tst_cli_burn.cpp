@@ -86,7 +86,7 @@ void TestCliBurn::streamAndPauses()
     // The pauses sit after the right bytes: header of block 0 (offsets 11,
     // 12, 14, 16), block end and header of block 1, the commit.
     // A loaded machine may add short stalls of its own; every protocol
-    // pause must be there at its byte, at its full length.
+    // pause must be there at its byte.
     QMap<qint64, double> gaps;
     for (const QJsonValue &g : t["gaps"].toArray())
         gaps.insert(qint64(g.toObject()["offset"].toDouble()), g.toObject()["ms"].toDouble());
