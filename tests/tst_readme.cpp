@@ -125,7 +125,7 @@ private slots:
     {
         // Whatever the guide leaves running (the simulator, when a step fails
         // before the guide stops it) ends with the script.
-        QString script = "set -euo pipefail\ntrap 'kill $(jobs -p) 2>/dev/null' EXIT\n";
+        QString script = "set -euo pipefail\ntrap 'kill $(jobs -p) 2>/dev/null || true' EXIT\n";
         int runnable = 0;
         for (const QString &block : shellBlocks(readme())) {
             if (needsRoot(block))
