@@ -83,18 +83,22 @@ void MainWindow::receiveAnswer(unsigned generation)
         qDebug() << value;
         code = StatusDeviceReady;
     }
-    // Decided on the GUI thread: an answer to an opening that has since been
-    // closed or replaced neither sets the scan value nor unlocks or warns.
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, code, value]() {
-            if (generation != portGeneration.load())
-                return;
-            if (code == StatusDeviceReady)
-                deviceScanRate.store(value);
-            emit ErrorMessageSignal(code);
-        },
-        Qt::QueuedConnection);
+    // Decided on the GUI thread. The values travel as the queued call's
+    // arguments, copied by Qt, not in an object this thread builds for the
+    // other to read.
+    QMetaObject::invokeMethod(this, "deliverAnswer", Qt::QueuedConnection, Q_ARG(uint, generation),
+                              Q_ARG(int, code), Q_ARG(float, value));
+}
+
+void MainWindow::deliverAnswer(uint generation, int code, float value)
+{
+    // An answer to an opening that has since been closed or replaced neither
+    // sets the scan value nor unlocks or warns.
+    if (generation != portGeneration.load())
+        return;
+    if (code == StatusDeviceReady)
+        deviceScanRate.store(value);
+    emit ErrorMessageSignal(code);
 }
 
 void MainWindow::joinReceiveThread()
