@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Builds the project with a sanitizer and runs tests in that build.
 #   scripts/test-sanitizers.sh address [BUILD_DIR]   ASan + UBSan, the whole suite
-#                                                    (but the package check)
 #   scripts/test-sanitizers.sh thread  [BUILD_DIR]   TSan, the threaded tests
 # Every finding is fatal (the test fails). Suppressions, each with its reason,
 # are in scripts/sanitizers/. Extra ctest arguments may follow the build dir.
@@ -29,10 +28,7 @@ address)
     export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=10:strict_string_checks=1:check_initialization_order=1"
     export LSAN_OPTIONS="suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-    # All but package: it builds the Debian package from this tree's
-    # binaries and checks the package's dependencies, which for a sanitizer
-    # build name the sanitizer's runtime.
-    SELECT=(-E '^package$')
+    SELECT=()
     targets=(all)
     ;;
 thread)
