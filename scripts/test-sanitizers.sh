@@ -13,12 +13,11 @@ BUILD_DIR=${2:-build-$MODE}
 shift $(( $# >= 2 ? 2 : 1 ))
 
 # The tests that run threads of ours: the receive thread and the driver
-# (serial, portcontrol), the burn worker and the commit countdown
-# (burn_window, fault_device), the port discovery (discovery) and shutdown
-# with any of them running (mainwindow, fault_close). Not cli_burn: dvkctl
-# burns with the same worker, and that test times the pauses as the
-# simulator sees them, which an instrumented simulator reads too slowly for.
-THREADED='^(serial|portcontrol|burn_window|fault_device|fault_close|discovery|mainwindow)$'
+# (serial, portcontrol), the burn worker and the commit countdown in the
+# window and in dvkctl (burn_window, fault_device, cli_burn), the port
+# discovery (discovery) and shutdown with any of them running (mainwindow,
+# fault_close).
+THREADED='^(serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow)$'
 
 case "$MODE" in
 address)
@@ -35,8 +34,8 @@ thread)
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/scripts/sanitizers/tsan.supp:print_suppressions=0"
     SELECT=(-R "$THREADED")
     # Only what those tests need.
-    targets=(dvkctl dvk-sp tst_serial tst_portcontrol tst_burn_window tst_fault_device tst_fault_close
-             tst_discovery tst_mainwindow)
+    targets=(dvkctl dvk-sp tst_serial tst_portcontrol tst_burn_window tst_cli_burn tst_fault_device
+             tst_fault_close tst_discovery tst_mainwindow)
     ;;
 *)
     echo "unknown mode '$MODE' (address or thread)" >&2
