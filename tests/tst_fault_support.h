@@ -15,6 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
 #include <QJsonArray>
 #include <QThreadPool>
 #include <QtTest>
@@ -68,10 +71,22 @@ inline void answerDirectoryDialog(const QString &directory)
             dialog->reject();
             return;
         }
+        // selectFile leaves the name field alone while it has the focus (the
+        // dialog then stays open for good), so the path is typed into the
+        // field as a user would, and Choose is pressed again until the dialog
+        // has gone.
+        QPointer<QFileDialog> open = dialog;
+        auto choose = [open, directory]() {
+            if (!open || !open->isVisible())
+                return;
+            if (auto *name = open->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(directory);
+            static_cast<QDialog *>(open.data())->accept();
+        };
         dialog->setDirectory(directory);
-        dialog->selectFile(directory);
-        // accept() is protected: Choose, as the user would.
-        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        choose();
+        for (int i = 1; i <= 20; ++i)
+            QTimer::singleShot(250 * i, open.data(), choose);
     });
 }
 
