@@ -30,7 +30,7 @@ void MainWindow::on_pushButton_NStepPhase_clicked()
         return;
     }
     if (!scanValueValid(scanValue)) {
-        MessageBoxes::warning(this, invalidScanValueText(scanValue));
+        MessageBoxes::warningOk(this, invalidScanValueText(scanValue));
         return;
     }
 
