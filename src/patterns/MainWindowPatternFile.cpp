@@ -6,10 +6,12 @@
 #include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 #include "patterns/ScanTiming.h"
+#include "patterns/WriteFailureText.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 
 void MainWindow::choosePatternFile()
 {
@@ -37,12 +39,22 @@ void MainWindow::appendPatternRun(const QByteArray &lines, const QString &comple
         warn(tr("无法打开文件!"), QString());
         return;
     }
+    const qint64 sizeBefore = QFileInfo(patternFilePath).size();
     const bool written = writer.append(lines);
     patternValueCount += writer.linesAppended();
     if (!written) {
-        // Never report a run as generated when the file does not hold it.
-        warn(tr("无法写入文件!"), patternFilePath + "\n" + writer.errorString());
         writer.close();
+        // Never report a run as generated when the file does not hold it, and
+        // say whether the file is as it was: the writer cuts a partial run off
+        // again where the system lets it.
+        const QFileInfo after(patternFilePath);
+        const bool unchanged =
+            writer.linesAppended() == 0 && after.exists() && after.size() == sizeBefore;
+        const QString state = unchanged ? tr("本次生成的数据没有写入，文件保持原样。")
+                                        : tr("本次生成的数据没有完整写入，文件末尾可能留有"
+                                             "不完整的数据。");
+        const QString reason = writeFailureReasonChinese(writer.systemError(), tr("写入未完成"));
+        warn(tr("无法写入文件!"), patternFilePath + "\n" + state + "\n" + tr("原因：") + reason);
         return;
     }
     const QString text = patternFilePath + completion;

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <cerrno>
+
 QString patternFilePathFor(const QString &directory, const QDateTime &time)
 {
     return directory + "/wave_" + time.toString("yyyy_MM_dd_hh_mm_ss") + ".txt";
@@ -55,11 +57,16 @@ bool PatternFileWriter::append(const QByteArray &text)
     }
     file.unsetError();
     const qint64 before = file.size();
+    errno = 0;
     const qint64 written = file.write(text);
+    // Taken at once: the clean-up below makes system calls of its own.
+    const int failure = errno;
     if (written == text.size() && file.error() == QFileDevice::NoError) {
         lines += text.count('\n');
         return true;
     }
+    // Qt reports a full disk as a resource error.
+    writeErrno = failure != 0 ? failure : file.error() == QFileDevice::ResourceError ? ENOSPC : 0;
     error = file.error() != QFileDevice::NoError
                 ? file.errorString()
                 : QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(text.size());

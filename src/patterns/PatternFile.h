@@ -38,12 +38,15 @@ public:
     // Complete lines this writer left in the file.
     int linesAppended() const { return lines; }
     QString errorString() const { return error; }
+    // The system's error number for the failed write (errno), 0 if unknown.
+    int systemError() const { return writeErrno; }
     void close();
 
 private:
     QFile file;
     int lines = 0;
     QString error;
+    int writeErrno = 0;
 };
 
 // Number of lines in a file as a reader counts them (a last line without a
