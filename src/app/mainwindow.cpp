@@ -81,14 +81,31 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
 }
 
+void MainWindow::captureCanvasSizes()
+{
+    // A window system can deliver the window's first resize before the
+    // central widget has laid out the canvases for that size (its own resize
+    // is still pending and they sit at their minimum): only sizes the layout
+    // has really given them are taken, once.
+    if (canvasSizesCaptured || ui->centralwidget->testAttribute(Qt::WA_PendingResizeEvent))
+        return;
+    waveCanvasSize = ui->label_Wave->size();
+    pictureCanvasSize = ui->label_Picture->size();
+    canvasSizesCaptured = true;
+}
+
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
-    if (!canvasSizesCaptured) {
-        waveCanvasSize = ui->label_Wave->size();
-        pictureCanvasSize = ui->label_Picture->size();
-        canvasSizesCaptured = true;
-    }
+    captureCanvasSizes();
     QMainWindow::resizeEvent(event);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    // Children have been shown and laid out by the time the window's show
+    // event comes.
+    captureCanvasSizes();
+    QMainWindow::showEvent(event);
 }
 
 void MainWindow::lockUi(bool lock)

@@ -65,6 +65,7 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -73,6 +74,8 @@ private:
 
     // --- start-up and shell -------------------------------------------------
     void stopDiscovery();
+    // Takes the canvas sizes for the previews, once, as the layout placed them.
+    void captureCanvasSizes();
     // Each Part that runs work off the GUI thread stops it here, before any
     // of the window's objects go away; called by the destructor.
     void stopPortWork();
