@@ -38,7 +38,9 @@ The package holds the desktop application dvk-sp, the command-line tool
 dvkctl (which includes a projector simulator), and a udev rule that gives the
 logged-in user access to USB serial adapters and keeps ModemManager away
 from them.")
-# The Qt libraries and the C++ runtime, as dpkg-shlibdeps finds them.
+# Qt's own Chinese texts (file dialogs, standard buttons); the Qt libraries
+# and the C++ runtime are added by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Every text of the window is Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")

@@ -8,10 +8,10 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake make g++ ccache pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-  fonts-noto-cjk
+  fonts-noto-cjk qttranslations5-l10n
   libbenchmark-dev
   g++-mingw-w64-x86-64-posix
-  xvfb xauth
+  xvfb xauth xdotool
   dpkg-dev file desktop-file-utils imagemagick x11-utils
   clang-14 libclang-rt-14-dev
 )

@@ -1,3 +1,4 @@
+#include "QtTranslation.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
+    installQtChinese(&app);
 
     QPixmap logo(":/Icon/logo.png");
     QSplashScreen splash(logo);
