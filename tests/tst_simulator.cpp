@@ -18,6 +18,9 @@
 #include <memory>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace bp = burnprotocol;
 
 namespace
@@ -249,6 +252,104 @@ private slots:
         QVERIFY(t.value("committed").toBool());
         const int ms = t.value("duration_ms").toInt();
         QVERIFY2(ms >= 400 && ms < 700, qPrintable(QString::number(ms)));
+    }
+
+    // --record, --link and the port-list registration never replace or
+    // write through anything the simulator did not make, and each is gone
+    // at the end only while it is still the simulator's own.
+    void filesNeverReplaced()
+    {
+        const QString dir = makeTempDir();
+        const QString victim = writeLines(dir + "/victim.txt", {"keep"});
+
+        // Recordings: a link planted under the first name, a recording of an
+        // earlier run under the second.
+        const QString records = dir + "/records";
+        QVERIFY(QDir().mkpath(records));
+        QVERIFY(QFile::link(victim, records + "/transfer_001.txt"));
+        writeLines(records + "/transfer_002.txt", {"0x01"});
+        SimulatorProcess recorder;
+        QVERIFY(recorder.start({"--record", records, "--once"}));
+        mySerial port;
+        QCOMPARE(port.openPort(true, recorder.path()), 0);
+        const QByteArray bytes = bp::transferBytes(bp::encodeTransfer(randomValues(10, 4)));
+        QVERIFY(port.writeData(bytes.constData(), bytes.size()));
+        QVERIFY(recorder.waitForEvents("transfer", 1));
+        QCOMPARE(recorder.events("transfer").first().value("record").toString(),
+                 records + "/transfer_003.txt");
+        QCOMPARE(QFileInfo(records + "/transfer_003.txt").size(), qint64(10 * 5));
+        port.openPort(false, 0);
+
+        // --link: only where nothing is, or a link to nothing.
+        const QString link = dir + "/projector";
+        QByteArray err;
+        QCOMPARE(runDvkctl({"simulate", "--link", victim}, nullptr, &err), 1);
+        QVERIFY(err.contains("exists"));
+        SimulatorProcess first;
+        QVERIFY(first.start({"--link", link}));
+        QCOMPARE(runDvkctl({"simulate", "--link", link}, nullptr, &err), 1);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), first.path());
+        // One that was replaced meanwhile is not removed at the end.
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(victim, link));
+        QCOMPARE(first.stop(), 0);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), victim);
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(dir + "/gone", link)); // left by a simulator that died
+        SimulatorProcess second;
+        QVERIFY(second.start({"--link", link}));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), second.path());
+        QCOMPARE(second.stop(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+
+        // The registration: in a directory of this user's only.
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const QString elsewhere = makeTempDir();
+        QVERIFY(QDir().mkpath(elsewhere + "/ports"));
+        qputenv("XDG_RUNTIME_DIR", dir.toLocal8Bit());
+        QVERIFY(QFile::link(elsewhere, dir + "/dvk-sp"));
+        SimulatorProcess unlisted;
+        QVERIFY(unlisted.start({}, 5000, true)); // runs, but is not listed
+        QCOMPARE(QDir(elsewhere + "/ports").entryList(QDir::NoDotAndDotDot | QDir::System).size(),
+                 0);
+        QTRY_VERIFY(unlisted.standardError().contains("symbolic link"));
+        QCOMPARE(runDvkctl({"simulate", "--name", "bench"}, nullptr, &err), 1);
+        QVERIFY(QFile::remove(dir + "/dvk-sp"));
+        SimulatorProcess named;
+        QVERIFY(named.start({"--name", "bench"}, 5000, true));
+        QCOMPARE(QFileInfo(dir + "/dvk-sp").permissions() &
+                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
+        QCOMPARE(QFileInfo(dir + "/dvk-sp/ports/bench").symLinkTarget(), named.path());
+        QCOMPARE(runDvkctl({"simulate", "--name", "bench"}, nullptr, &err), 1);
+        QCOMPARE(named.stop(), 0);
+        QVERIFY(!QFileInfo(dir + "/dvk-sp/ports/bench").isSymLink());
+        QCOMPARE(runDvkctl({"simulate", "--name", "../bench"}, nullptr, &err), 2);
+        qputenv("XDG_RUNTIME_DIR", runtime);
+    }
+
+    // A client that never reads: the answers that no longer fit are logged
+    // as unsent, and the next query is not held up by them.
+    void unreadAnswers()
+    {
+        const QByteArray answer(4096, char(0x5A));
+        SimulatorProcess sim;
+        QVERIFY(sim.start({"--answer", QString::fromLatin1(answer.toHex())}));
+        const int fd = ::open(QFile::encodeName(sim.path()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        constexpr int kQueries = 40; // 160 KB of answers: more than the line holds
+        for (int i = 0; i < kQueries; ++i)
+            QCOMPARE(::write(fd, kProjectorQuery, 3), ssize_t(3));
+        // Unhindered, this takes well under a second; each stall would be 2 s.
+        QVERIFY(sim.waitForEvents("query", kQueries, 20000));
+        int sent = 0, unsent = 0;
+        for (const QJsonObject &q : sim.events("query")) {
+            sent += q.value("answered").toString().size() / 2;
+            unsent += q.value("unsent").toString().size() / 2;
+        }
+        ::close(fd);
+        QCOMPARE(sent + unsent, kQueries * answer.size());
+        QVERIFY2(unsent > 0 && sent > 0, qPrintable(QString("%1 %2").arg(sent).arg(unsent)));
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include "burn/BurnProtocol.h"
 #include "serial/ProjectorQuery.h"
+#include "serial/SimulatorPorts.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,6 +70,8 @@ struct Options {
     long baud = 0;     // 0: read as fast as bytes come
     QString recordDir;
     QString link;
+    QString name; // the registration's name
+    bool nameGiven = false;
     bool once = false;
 };
 
@@ -113,7 +116,9 @@ private:
     void flushStray();
     void answerQuery();
     void report(const bp::Transfer &transfer);
-    void writeAll(const QByteArray &bytes);
+    QString record(const QByteArray &values);
+    // Writes what the line takes now, without waiting; the bytes written.
+    QByteArray writeNow(const QByteArray &bytes);
     int pollTimeout(Clock::time_point now) const;
 
     const Options &options;
@@ -126,33 +131,37 @@ private:
     qint64 transferOffset = 0;
     QJsonArray gaps;
     int transfersSeen = 0;
+    int nextRecord = 0; // 0: not yet looked at the record directory
     bool done = false;
     // Line-rate reading: bytes that may be read now.
     double budget = 0.0;
     Clock::time_point budgetTime;
 };
 
-void Simulator::writeAll(const QByteArray &bytes)
+QByteArray Simulator::writeNow(const QByteArray &bytes)
 {
+    // A client that never reads fills the line; like a real projector's
+    // transmitter, the simulator then loses the rest rather than stall the
+    // next query.
     int sent = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (sent < bytes.size() && Clock::now() < deadline) {
+    while (sent < bytes.size()) {
         const ssize_t r = ::write(master, bytes.constData() + sent, size_t(bytes.size() - sent));
-        if (r > 0) {
+        if (r > 0)
             sent += int(r);
-        } else if (r < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd p{master, POLLOUT, 0};
-            ::poll(&p, 1, 20);
-        } else {
+        else if (!(r < 0 && errno == EINTR))
             break;
-        }
     }
+    return bytes.left(sent);
 }
 
 void Simulator::answerQuery()
 {
-    writeAll(options.answer);
-    JsonLine().add("event", "query").add("answered", hex(options.answer)).emitLine();
+    const QByteArray sent = writeNow(options.answer);
+    JsonLine line;
+    line.add("event", "query").add("answered", hex(sent));
+    if (sent.size() < options.answer.size())
+        line.add("unsent", hex(options.answer.mid(sent.size())));
+    line.emitLine();
 }
 
 void Simulator::flushStray()
@@ -207,22 +216,66 @@ void Simulator::report(const bp::Transfer &transfer)
         .add("duration_ms", double(msBetween(transferStart, lastByte)))
         .add("gaps", gaps);
     if (!options.recordDir.isEmpty()) {
-        const QString path =
-            QDir(options.recordDir)
-                .filePath(QString("transfer_%1.txt").arg(transfersSeen, 3, 10, QChar('0')));
-        QByteArray text;
-        text.reserve(transfer.values.size() * 5);
-        for (char v : transfer.values)
-            text += QString::asprintf("0x%02X\n", unsigned(quint8(v))).toLatin1();
-        QFile f(path);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size())
+        const QString path = record(transfer.values);
+        if (!path.isEmpty())
             line.add("record", path);
-        else
-            err(QString("dvkctl simulate: cannot write %1").arg(path));
     }
     line.emitLine();
     if (options.once && transfer.committed)
         done = true;
+}
+
+// Writes the values as a new pattern file in the record directory, numbered
+// after the recordings already there; never through a link and never over an
+// existing file. Returns its path, or empty when it could not be written.
+QString Simulator::record(const QByteArray &values)
+{
+    const QDir dir(options.recordDir);
+    if (nextRecord == 0) {
+        nextRecord = 1;
+        static const QRegularExpression numbered("^transfer_(\\d+)\\.txt$");
+        for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
+            const auto m = numbered.match(name);
+            if (m.hasMatch())
+                nextRecord = std::max(nextRecord, m.captured(1).toInt() + 1);
+        }
+    }
+    QByteArray text;
+    text.reserve(values.size() * 5);
+    for (char v : values)
+        text += QString::asprintf("0x%02X\n", unsigned(quint8(v))).toLatin1();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString path =
+            dir.filePath(QString("transfer_%1.txt").arg(nextRecord++, 3, 10, QChar('0')));
+        const QByteArray name = QFile::encodeName(path);
+        // O_EXCL also refuses a link, even one pointing at nothing.
+        const int fd =
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            err(QString("dvkctl simulate: cannot create %1: %2").arg(path, strerror(errno)));
+            return QString();
+        }
+        qint64 done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+            if (n > 0)
+                done += n;
+            else if (!(n < 0 && errno == EINTR))
+                break;
+        }
+        const int writeError = done < text.size() ? errno : 0;
+        if (::close(fd) != 0 || done < text.size()) {
+            err(QString("dvkctl simulate: cannot write %1: %2")
+                    .arg(path, strerror(writeError ? writeError : errno)));
+            ::unlink(name.constData());
+            return QString();
+        }
+        return path;
+    }
+    err(QString("dvkctl simulate: no free recording name in %1").arg(options.recordDir));
+    return QString();
 }
 
 void Simulator::take(quint8 byte, Clock::time_point t)
@@ -382,6 +435,17 @@ bool parseOptions(const QCommandLineParser &parser, Options *o)
         }
     }
     o->link = parser.value("link");
+    if (parser.isSet("link") && o->link.isEmpty()) {
+        err("dvkctl simulate: --link: the path is empty");
+        return false;
+    }
+    o->nameGiven = parser.isSet("name");
+    o->name =
+        o->nameGiven ? parser.value("name") : QString("simulator-%1").arg(qlonglong(::getpid()));
+    if (!simulatorports::validName(o->name)) {
+        err(QString("dvkctl simulate: --name: '%1' is not a plain file name").arg(o->name));
+        return false;
+    }
     o->once = parser.isSet("once");
     return true;
 }
@@ -432,6 +496,7 @@ int cmdSimulate(const QStringList &args)
     parser.addOption({"baud", "Read no faster than RATE / 10 bytes per second.", "RATE"});
     parser.addOption({"record", "Write each transfer's data bytes to DIR.", "DIR"});
     parser.addOption({"link", "Also make a symbolic link PATH to the device.", "PATH"});
+    parser.addOption({"name", "Name in the window's port list (default simulator-<pid>).", "NAME"});
     parser.addOption({"once", "End after the first transfer with a commit command."});
     const int rc = parse(parser, args,
                          "Runs the projector simulator on a pseudo-terminal. The device path is "
@@ -459,15 +524,26 @@ int cmdSimulate(const QStringList &args)
         err(QString("dvkctl simulate: cannot open a pseudo-terminal: %1").arg(strerror(errno)));
         return ExitFailed;
     }
+    // Both links are made only where nothing is (or a link to nothing was
+    // left behind), and removed at the end only while they are still ours.
+    OwnedLink link;
     if (!options.link.isEmpty()) {
-        const QByteArray link = QFile::encodeName(options.link);
-        struct stat st;
-        if (::lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode))
-            ::unlink(link.constData());
-        if (::symlink(QFile::encodeName(path).constData(), link.constData()) != 0) {
-            err(QString("dvkctl simulate: --link: cannot create '%1': %2")
-                    .arg(options.link, strerror(errno)));
+        QString why;
+        if (!link.make(options.link, path, &why)) {
+            err("dvkctl simulate: --link: " + why);
             return ExitFailed;
+        }
+    }
+    // Listed in the window's port list while it runs. Without --name a
+    // failure only costs that listing.
+    OwnedLink registration;
+    {
+        QString why;
+        if (!simulatorports::ensureDirectory(&why) ||
+            !registration.make(simulatorports::directory() + "/" + options.name, path, &why)) {
+            err("dvkctl simulate: not listed in the window's port list: " + why);
+            if (options.nameGiven)
+                return ExitFailed;
         }
     }
 
@@ -483,8 +559,8 @@ int cmdSimulate(const QStringList &args)
     Simulator simulator(options, master);
     simulator.run();
 
-    if (!options.link.isEmpty())
-        ::unlink(QFile::encodeName(options.link).constData());
+    registration.remove();
+    link.remove();
     ::close(master);
     ::close(keep);
     return ExitOk;

@@ -2,6 +2,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QFileInfo>
+
 void MainWindow::QStringListReceive(QStringList receice)
 {
     if (receice.isSharedWith(lastPortList))
@@ -9,7 +11,12 @@ void MainWindow::QStringListReceive(QStringList receice)
     if (receice == lastPortList)
         return;
     ui->comboBox_SerialPort->clear();
-    for (const QString &name : qAsConst(receice))
-        ui->comboBox_SerialPort->addItem(name);
+    for (const QString &name : qAsConst(receice)) {
+        // A simulator's registration shows by its name and opens by its path.
+        if (name.contains('/'))
+            ui->comboBox_SerialPort->addItem(QFileInfo(name).fileName(), name);
+        else
+            ui->comboBox_SerialPort->addItem(name);
+    }
     lastPortList = receice;
 }

@@ -21,9 +21,10 @@ int MainWindow::openSelectedPort()
     const int number = entry.mid(start).toInt();
     return mySerialInstance->openPort(true, number);
 #else
-    // A number cannot tell ttyS0 from ttyUSB0: open the entry by name. An
-    // empty box opens nothing and says so.
-    return mySerialInstance->openPort(true, entry);
+    // A number cannot tell ttyS0 from ttyUSB0: open the entry by name, or a
+    // simulator's by its path. An empty box opens nothing and says so.
+    const QVariant path = ui->comboBox_SerialPort->currentData();
+    return mySerialInstance->openPort(true, path.isValid() ? path.toString() : entry);
 #endif
 }
 

@@ -1,5 +1,7 @@
 #include "serial/SelectSerial.h"
 
+#include "serial/SimulatorPorts.h"
+
 #include <QSerialPortInfo>
 #include <QThread>
 
@@ -19,11 +21,16 @@ QStringList availablePortNames()
     return names;
 }
 
+QStringList discoveredPorts()
+{
+    return availablePortNames() + simulatorports::livePorts();
+}
+
 void SelectSerial::Select()
 {
     QThread *self = QThread::currentThread();
     while (!self->isInterruptionRequested()) {
-        emit QStringListSend(availablePortNames());
+        emit QStringListSend(discoveredPorts());
         for (int waited = 0; waited < kPollIntervalMs && !self->isInterruptionRequested();
              waited += kStopCheckMs)
             QThread::msleep(kStopCheckMs);

@@ -6,8 +6,8 @@
 
 #include <atomic>
 
-// Port discovery worker: lives in its own thread and reports the names of
-// the system's serial ports every two seconds.
+// Port discovery worker: lives in its own thread and reports the system's
+// serial ports and the running simulators every two seconds.
 class SelectSerial : public QObject
 {
     Q_OBJECT
@@ -37,5 +37,9 @@ private:
 
 // The names of the serial ports the system offers, in its own order.
 QStringList availablePortNames();
+
+// What the port list offers: the system's port names, then the running
+// simulators' registrations as absolute paths, in name order.
+QStringList discoveredPorts();
 
 #endif

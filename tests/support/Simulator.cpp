@@ -1,4 +1,5 @@
 #include "Simulator.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -11,8 +12,12 @@ SimulatorProcess::~SimulatorProcess()
     stop();
 }
 
-bool SimulatorProcess::start(const QStringList &options, int timeoutMs)
+bool SimulatorProcess::start(const QStringList &options, int timeoutMs, bool listed)
 {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!listed)
+        env.insert("XDG_RUNTIME_DIR", makeTempDir());
+    process.setProcessEnvironment(env);
     process.start(DVKCTL_PATH, QStringList{"simulate"} + options);
     if (!process.waitForStarted(timeoutMs))
         return false;

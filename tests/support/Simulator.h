@@ -17,8 +17,11 @@ public:
     SimulatorProcess(const SimulatorProcess &) = delete;
     SimulatorProcess &operator=(const SimulatorProcess &) = delete;
 
-    // Starts the simulator and waits for its device path.
-    bool start(const QStringList &options = QStringList(), int timeoutMs = 5000);
+    // Starts the simulator and waits for its device path. Unless `listed`,
+    // it registers in a runtime directory of its own, so that windows in the
+    // test do not see it in their port list (and refill it under the test).
+    bool start(const QStringList &options = QStringList(), int timeoutMs = 5000,
+               bool listed = false);
     QString path() const { return devicePath; }
 
     // Every JSON line seen so far (reads what has arrived without waiting).

@@ -14,6 +14,13 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -159,4 +166,62 @@ int runDvkctl(const QStringList &args, QByteArray *out, QByteArray *err, int tim
     if (err)
         *err = p.readAllStandardError();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    if (pid > 0) {
+        ::kill(pid_t(pid), SIGTERM);
+        ::waitpid(pid_t(pid), nullptr, 0);
+    }
+}
+
+bool VirtualDisplay::start(QString *error)
+{
+    // Xvfb picks a free display number itself and writes it to the pipe once
+    // it accepts connections.
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        *error = "pipe failed";
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        *error = "fork failed";
+        return false;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        // A test that dies takes its server with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const QByteArray fd = QByteArray::number(fds[1]);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1600x1000x24",
+                 "-nolisten", "tcp", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    pid = child;
+    ::close(fds[1]);
+    QByteArray number;
+    QElapsedTimer clock;
+    clock.start();
+    while (!number.endsWith('\n') && clock.elapsed() < 20000) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        char c;
+        if (::read(fds[0], &c, 1) != 1)
+            break;
+        number.append(c);
+    }
+    ::close(fds[0]);
+    if (!number.endsWith('\n')) {
+        *error = "Xvfb did not report a display (is it installed?)";
+        return false;
+    }
+    qputenv("DISPLAY", ":" + number.trimmed());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
 }

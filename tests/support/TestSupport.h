@@ -99,4 +99,37 @@ QString writeLines(const QString &path, const QStringList &lines);
 int runDvkctl(const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr,
               int timeoutMs = 60000, const QByteArray &input = QByteArray());
 
+// An X server of the test's own (Xvfb on a free display number), for tests
+// that must see the window as a desktop shows it. start() points DISPLAY at
+// it and selects the xcb platform for this process; the server ends with the
+// object.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay() = default;
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+    bool start(QString *error);
+
+private:
+    long long pid = -1;
+};
+
+// main() for a test that runs under xcb: the X server first, then the
+// application on it.
+#define DVK_XCB_TEST_MAIN(TestObject)                                                              \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        VirtualDisplay display;                                                                    \
+        QString why;                                                                               \
+        if (!display.start(&why)) {                                                                \
+            fprintf(stderr, "no X server: %s\n", qPrintable(why));                                 \
+            return 1;                                                                              \
+        }                                                                                          \
+        QApplication app(argc, argv);                                                              \
+        TestObject tc;                                                                             \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
+
 #endif
