@@ -116,7 +116,7 @@ private slots:
             QVERIFY2(!QImage(path).isNull(), qPrintable(path));
             ++count;
         }
-        QCOMPARE(count, 2);
+        QCOMPARE(count, 3);
     }
 
     // The examples, run as they stand: in a fresh home directory, from a
@@ -222,14 +222,31 @@ private slots:
         // the system's X keyboard library (libxkbcommon-x11), not our code.
         if (env.contains("ASAN_OPTIONS"))
             env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":strict_string_checks=0");
-        const Run r = run("bash", {DVK_SOURCE_DIR "/scripts/screenshot.sh", out}, out, env, 60000);
+        const Run r = run("bash", {DVK_SOURCE_DIR "/scripts/screenshot.sh", out}, out, env, 120000);
         QVERIFY2(r.code == 0, (r.out + r.err).constData());
+        // The window shows a time-stamped file name and a burn caught at some
+        // point of its transfer, so the size is compared, and what the
+        // preview and the burn must show.
         const QImage window(out + "/window.png");
-        QVERIFY(!window.isNull());
-        // The port list shows this machine's ports, so only the size is
-        // compared.
+        const QImage burn(out + "/burn.png");
         QCOMPARE(window.size(), QImage(DVK_SOURCE_DIR "/docs/window.png").size());
+        QCOMPARE(burn.size(), QImage(DVK_SOURCE_DIR "/docs/burn.png").size());
         QVERIFY(samePicture(out + "/preview.png", DVK_SOURCE_DIR "/docs/preview.png"));
+        // A page is loaded: the stripe picture runs from black to full red.
+        const auto loaded = [](const QImage &shot) {
+            bool red = false, black = false;
+            for (int x = 20; x < shot.width() - 20; ++x) {
+                const QRgb c = shot.pixel(x, shot.height() * 2 / 3);
+                red = red || (qRed(c) >= 0xF0 && qGreen(c) == 0 && qBlue(c) == 0);
+                black = black || c == qRgb(0, 0, 0);
+            }
+            return red && black;
+        };
+        QVERIFY(loaded(window));
+        QVERIFY(loaded(burn));
+        // The burn is under way: the progress bar is partly filled, and
+        // differs from the window before it.
+        QVERIFY(window != burn);
     }
 };
 
