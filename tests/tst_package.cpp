@@ -182,6 +182,8 @@ private slots:
         for (const char *needed : {"libqt5core5a", "libqt5gui5", "libqt5widgets5",
                                    "libqt5serialport5", "libstdc++6", "libc6"})
             QVERIFY2(depends.value(needed).contains(" (>= "), qPrintable(field["Depends"]));
+        // Qt's own Chinese texts for the dialogs.
+        QVERIFY2(depends.contains("qttranslations5-l10n"), qPrintable(field["Depends"]));
 
         // The file list: exactly what cmake --install puts under /usr.
         r = run("dpkg-deb", {"--contents", deb});
