@@ -1,6 +1,7 @@
 // Port discovery and a clean shutdown with the discovery thread running;
 // dvkctl's port listing.
 #include "serial/SelectSerial.h"
+#include "serial/SimulatorPorts.h"
 #include "support/TestSupport.h"
 #include "ui_mainwindow.h"
 
@@ -10,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+
+#include <unistd.h>
 
 class TestDiscovery : public QObject
 {
@@ -21,6 +24,7 @@ private slots:
     void shutdownStopsDiscovery();
     void quickConfirmedClose();
     void dvkctlPorts();
+    void simulatorRegistrations();
 };
 
 namespace
@@ -167,6 +171,48 @@ void TestDiscovery::dvkctlPorts()
     QVERIFY(out.contains("generate"));
     QCOMPARE(runDvkctl({"ports", "--help"}, &out, &err), 0);
     QVERIFY(out.contains("--json"));
+}
+
+// What the port list takes from the registration directory: live links in
+// name order after the system's ports; nothing from a directory that is not
+// safely this user's; a simulator's entry shown by name and opened by path.
+void TestDiscovery::simulatorRegistrations()
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const QString runtime = makeTempDir();
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    QCOMPARE(simulatorports::directory(), runtime + "/dvk-sp/ports");
+    QVERIFY(simulatorports::livePorts().isEmpty()); // nothing made by looking
+    QVERIFY(!QFileInfo::exists(runtime + "/dvk-sp"));
+
+    QString why;
+    QVERIFY2(simulatorports::ensureDirectory(&why), qPrintable(why));
+    const QString dir = simulatorports::directory();
+    QVERIFY(QFile::link("/dev/null", dir + "/zeta"));
+    QVERIFY(QFile::link("/dev/null", dir + "/alpha"));
+    QVERIFY(QFile::link(runtime + "/gone", dir + "/dangling"));
+    writeLines(dir + "/plain", {"not a link"});
+    const QStringList live{dir + "/alpha", dir + "/zeta"};
+    QCOMPARE(simulatorports::livePorts(), live);
+    QCOMPARE(discoveredPorts(), availablePortNames() + live);
+
+    MainWindow w;
+    auto *box = w.form()->comboBox_SerialPort;
+    w.QStringListReceive(QStringList{"ttyS0"} + live);
+    QCOMPARE(comboItems(box), (QStringList{"ttyS0", "alpha", "zeta"}));
+    QCOMPARE(box->itemData(2).toString(), dir + "/zeta");
+
+    // Opened up to others: not trusted.
+    QVERIFY(QFile::setPermissions(dir, QFile::permissions(dir) | QFile::WriteOther));
+    QVERIFY(simulatorports::livePorts().isEmpty());
+    QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QCOMPARE(simulatorports::livePorts(), live);
+
+    // Without a runtime directory: a directory of this user's under /tmp.
+    qunsetenv("XDG_RUNTIME_DIR");
+    QCOMPARE(simulatorports::directory(),
+             QString("/tmp/dvk-sp-%1/ports").arg(qulonglong(::geteuid())));
+    qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 QTEST_MAIN(TestDiscovery)
