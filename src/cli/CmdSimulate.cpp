@@ -524,6 +524,15 @@ int cmdSimulate(const QStringList &args)
         err(QString("dvkctl simulate: cannot open a pseudo-terminal: %1").arg(strerror(errno)));
         return ExitFailed;
     }
+    // From here on a signal ends the run through the loop, which removes the
+    // links made below.
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
     // Both links are made only where nothing is (or a link to nothing was
     // left behind), and removed at the end only while they are still ours.
     OwnedLink link;
@@ -546,13 +555,6 @@ int cmdSimulate(const QStringList &args)
                 return ExitFailed;
         }
     }
-
-    struct sigaction sa = {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
 
     outLine(path);
 

@@ -1,6 +1,5 @@
 #include "serial/SimulatorPorts.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
