@@ -24,7 +24,7 @@ address)
     # Full allocation stacks (Qt has no frame pointers) so that the one
     # suppressed leak is matched by its origin, not by a guess; ten frames
     # reach it and keep the slow unwinder affordable.
-    export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=10:strict_string_checks=1:check_initialization_order=1"
+    export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=10:strict_string_checks=1:check_initialization_order=1:suppressions=$ROOT/scripts/sanitizers/asan.supp"
     export LSAN_OPTIONS="suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
     SELECT=()
