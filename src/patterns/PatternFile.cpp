@@ -1,6 +1,18 @@
 #include "PatternFile.h"
 
+#include "FileAccess.h"
+
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 QString patternFilePathFor(const QString &directory, const QDateTime &time)
 {
@@ -33,18 +45,115 @@ bool patternLimitExceeded(qint64 valueCount, qint64 patterns)
     return valueCount / kSamplesPerPage + patterns > kMaxBurnPatterns;
 }
 
-PatternFileWriter::PatternFileWriter(const QString &path) : file(path) {}
+namespace
+{
+
+// Lines as a reader counts them, from the counts of line feeds and the last
+// byte read.
+qint64 linesFrom(qint64 lineFeeds, qint64 bytes, char last)
+{
+    return lineFeeds + (bytes > 0 && last != '\n' ? 1 : 0);
+}
+
+#ifndef Q_OS_WIN
+// Reads a whole open file through its descriptor, without moving its
+// position; -1 on a read error.
+qint64 countLinesOf(int fd)
+{
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    qint64 offset = 0, lineFeeds = 0;
+    char last = '\n';
+    for (;;) {
+        const ssize_t n = ::pread(fd, chunk.data(), size_t(chunk.size()), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        lineFeeds += std::count(chunk.constData(), chunk.constData() + n, '\n');
+        last = chunk[int(n) - 1];
+        offset += n;
+    }
+    return linesFrom(lineFeeds, offset, last);
+}
+#endif
+
+// How long open() waits for another writer's append to end.
+constexpr int kLockWaitMs = 10000;
+
+} // namespace
+
+PatternFileWriter::PatternFileWriter(const QString &path) : path(path) {}
+
+PatternFileWriter::~PatternFileWriter()
+{
+    close();
+}
 
 bool PatternFileWriter::open()
 {
     // Unbuffered: a failed write is seen at once and nothing of it lingers in
     // a buffer that would stop the partial output from being cut off again.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
-                   QIODevice::Unbuffered)) {
-        error = file.errorString();
+    const QIODevice::OpenMode mode = QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered;
+    // Read access serves the count and the check of the last byte; a file
+    // that may only be written is still appended to.
+    readable = openRegularFile(file, path, mode | QIODevice::ReadWrite, &error, &refusedNotRegular);
+    if (!readable && !refusedNotRegular &&
+        !openRegularFile(file, path, mode | QIODevice::WriteOnly, &error, &refusedNotRegular))
+        return false;
+    if (refusedNotRegular)
+        return false;
+    if (!lock()) {
+        file.close();
         return false;
     }
     return true;
+}
+
+bool PatternFileWriter::lock()
+{
+    if (locked)
+        return true;
+#ifndef Q_OS_WIN
+    // Polled, with a bound: the window calls this on its GUI thread.
+    QElapsedTimer waited;
+    waited.start();
+    while (::flock(file.handle(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = qt_error_string(errno);
+            return false;
+        }
+        if (waited.elapsed() > kLockWaitMs) {
+            error = QStringLiteral("another program is still writing to the file");
+            return false;
+        }
+        QThread::msleep(10);
+    }
+#endif
+    locked = true;
+    return true;
+}
+
+void PatternFileWriter::unlock()
+{
+    if (!locked)
+        return;
+#ifndef Q_OS_WIN
+    ::flock(file.handle(), LOCK_UN);
+#endif
+    locked = false;
+}
+
+qint64 PatternFileWriter::existingLines()
+{
+    if (!file.isOpen() || !readable)
+        return -1;
+#ifdef Q_OS_WIN
+    return countFileLines(path);
+#else
+    return countLinesOf(file.handle());
+#endif
 }
 
 bool PatternFileWriter::append(const QByteArray &text)
@@ -53,64 +162,87 @@ bool PatternFileWriter::append(const QByteArray &text)
         error = QStringLiteral("file not open");
         return false;
     }
+    if (!lock()) {
+        return false;
+    }
     file.unsetError();
     const qint64 before = file.size();
-    const qint64 written = file.write(text);
-    if (written == text.size() && file.error() == QFileDevice::NoError) {
+    // A last line without its line feed would run into the first line of
+    // the run.
+    QByteArray lineEnd;
+#ifndef Q_OS_WIN
+    char last = '\n';
+    if (readable && before > 0 && ::pread(file.handle(), &last, 1, off_t(before - 1)) == 1 &&
+        last != '\n')
+        lineEnd = "\n";
+#else
+    if (readable && before > 0 && file.seek(before - 1)) {
+        char last = '\n';
+        if (file.getChar(&last) && last != '\n')
+            lineEnd = "\n";
+    }
+#endif
+    const QByteArray bytes = lineEnd + text;
+    const qint64 written = file.write(bytes);
+    if (written == bytes.size() && file.error() == QFileDevice::NoError) {
         lines += text.count('\n');
+        unlock();
         return true;
     }
     error = file.error() != QFileDevice::NoError
                 ? file.errorString()
-                : QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(text.size());
+                : QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(bytes.size());
     // Cut the partial run off; if that fails too, count the complete lines
     // that did reach the file.
     if (!file.resize(before)) {
         const qint64 grown = file.size() - before;
 #ifdef Q_OS_WIN
-        const int lineEnd = 2; // text mode stores "\r\n"
+        const int endBytes = 2; // text mode stores "\r\n"
 #else
-        const int lineEnd = 1;
+        const int endBytes = 1;
 #endif
-        qint64 used = 0;
+        qint64 used = lineEnd.isEmpty() ? 0 : endBytes;
         int start = 0;
         for (int nl = text.indexOf('\n'); nl >= 0; nl = text.indexOf('\n', start)) {
-            used += (nl - start) + lineEnd;
+            used += (nl - start) + endBytes;
             if (used > grown)
                 break;
             ++lines;
             start = nl + 1;
         }
     }
+    unlock();
     return false;
 }
 
 void PatternFileWriter::close()
 {
+    unlock();
     file.close();
 }
 
 qint64 countFileLines(const QString &path)
 {
-    // Devices and pipes hold no lines to count (and some never end).
+    // Devices and pipes hold no lines to count (and some never end); a
+    // directory cannot be read.
     const QFileInfo info(path);
     if (!info.exists() || (!info.isFile() && !info.isDir()))
         return 0;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    QString error;
+    if (!openRegularFile(f, path, QIODevice::ReadOnly, &error))
         return -1;
-    qint64 count = 0;
+    qint64 lineFeeds = 0, bytes = 0;
     char last = '\n';
     for (;;) {
         const QByteArray chunk = f.read(1 << 16);
         if (chunk.isEmpty())
             break;
-        count += chunk.count('\n');
+        lineFeeds += chunk.count('\n');
+        bytes += chunk.size();
         last = chunk.back();
     }
     if (f.error() != QFileDevice::NoError)
         return -1;
-    if (last != '\n')
-        ++count;
-    return count;
+    return linesFrom(lineFeeds, bytes, last);
 }
