@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "patterns/FileAccess.h"
+
 #include <QApplication>
 #include <QPixmap>
 #include <QSplashScreen>
@@ -7,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    installFileNameCodec(); // file names from the dialogs open by their own bytes
     Q_INIT_RESOURCE(resources);
 
     QPixmap logo(":/Icon/logo.png");
