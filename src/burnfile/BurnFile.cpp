@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <cstring>
+
 namespace
 {
 
@@ -49,35 +51,45 @@ bool BurnLineReader::fill()
 
 bool BurnLineReader::next(BurnLine *line)
 {
-    line->text.clear();
+    // Emptied, not freed: the caller's line is reused for every line read.
+    if (line->text.capacity() < kMaxBurnLineLength)
+        line->text.reserve(kMaxBurnLineLength);
+    line->text.resize(0);
     line->tooLong = false;
     if (!isOpen || readFailed)
         return false;
-    bool any = false; // read anything of this line
+    // Read anything of this line but carriage returns: a file that ends in
+    // carriage returns after its last line feed has no line more.
+    bool any = false;
     for (;;) {
         if (at >= buffer.size() && !fill())
             return any && !readFailed;
-        any = true;
         const char *data = buffer.constData();
-        const int end = buffer.size();
-        int i = at;
-        while (i < end && data[i] != '\n')
-            ++i;
-        for (int k = at; k < i; ++k) {
-            if (data[k] == '\r') {
-                carriageReturns = true;
-            } else if (line->text.size() < kMaxBurnLineLength) {
-                line->text.append(data[k]);
-            } else {
+        const char *start = data + at;
+        const char *end = data + buffer.size();
+        const char *feed = static_cast<const char *>(std::memchr(start, '\n', size_t(end - start)));
+        const char *stop = feed ? feed : end;
+        // Text mode's reading drops every carriage return.
+        for (const char *piece = start; piece < stop;) {
+            const char *cr =
+                static_cast<const char *>(std::memchr(piece, '\r', size_t(stop - piece)));
+            const char *pieceEnd = cr ? cr : stop;
+            const int room = kMaxBurnLineLength - line->text.size();
+            const int length = int(pieceEnd - piece);
+            any = any || length > 0;
+            line->text.append(piece, qMin(room, length));
+            if (length > room)
                 line->tooLong = true;
-            }
+            if (cr)
+                carriageReturns = true;
+            piece = cr ? cr + 1 : stop;
         }
-        if (i < end) { // the line feed
+        if (feed) {
             lineFeeds = true;
-            at = i + 1;
+            at = int(feed - data) + 1;
             return true;
         }
-        at = end;
+        at = buffer.size();
     }
 }
 

@@ -48,12 +48,25 @@ bool patternLimitExceeded(qint64 valueCount, qint64 patterns)
 namespace
 {
 
-// Lines as a reader counts them, from the counts of line feeds and the last
-// byte read.
-qint64 linesFrom(qint64 lineFeeds, qint64 bytes, char last)
-{
-    return lineFeeds + (bytes > 0 && last != '\n' ? 1 : 0);
-}
+// Counts lines as a reader does: line feeds, plus a last line without one.
+// Readers drop carriage returns, so only the last other byte tells whether
+// the last line is open.
+struct LineCounter {
+    qint64 lineFeeds = 0;
+    char last = '\n'; // the last byte other than a carriage return
+
+    void add(const char *data, qint64 size)
+    {
+        lineFeeds += std::count(data, data + size, '\n');
+        for (qint64 i = size - 1; i >= 0; --i) {
+            if (data[i] != '\r') {
+                last = data[i];
+                break;
+            }
+        }
+    }
+    qint64 lines() const { return lineFeeds + (last != '\n' ? 1 : 0); }
+};
 
 #ifndef Q_OS_WIN
 // Reads a whole open file through its descriptor, without moving its
@@ -61,8 +74,8 @@ qint64 linesFrom(qint64 lineFeeds, qint64 bytes, char last)
 qint64 countLinesOf(int fd)
 {
     QByteArray chunk(1 << 16, Qt::Uninitialized);
-    qint64 offset = 0, lineFeeds = 0;
-    char last = '\n';
+    qint64 offset = 0;
+    LineCounter counter;
     for (;;) {
         const ssize_t n = ::pread(fd, chunk.data(), size_t(chunk.size()), off_t(offset));
         if (n < 0 && errno == EINTR)
@@ -71,11 +84,29 @@ qint64 countLinesOf(int fd)
             return -1;
         if (n == 0)
             break;
-        lineFeeds += std::count(chunk.constData(), chunk.constData() + n, '\n');
-        last = chunk[int(n) - 1];
+        counter.add(chunk.constData(), n);
         offset += n;
     }
-    return linesFrom(lineFeeds, offset, last);
+    return counter.lines();
+}
+
+// Whether the last line of an open file lacks its line feed (carriage
+// returns aside), read backwards from its end.
+bool lastLineOpen(int fd, qint64 size)
+{
+    char chunk[4096];
+    for (qint64 end = size; end > 0;) {
+        const qint64 start = qMax<qint64>(0, end - qint64(sizeof chunk));
+        const ssize_t n = ::pread(fd, chunk, size_t(end - start), off_t(start));
+        if (n <= 0)
+            return false;
+        for (ssize_t i = n - 1; i >= 0; --i) {
+            if (chunk[i] != '\r')
+                return chunk[i] != '\n';
+        }
+        end = start;
+    }
+    return false;
 }
 #endif
 
@@ -171,9 +202,7 @@ bool PatternFileWriter::append(const QByteArray &text)
     // the run.
     QByteArray lineEnd;
 #ifndef Q_OS_WIN
-    char last = '\n';
-    if (readable && before > 0 && ::pread(file.handle(), &last, 1, off_t(before - 1)) == 1 &&
-        last != '\n')
+    if (readable && lastLineOpen(file.handle(), before))
         lineEnd = "\n";
 #else
     if (readable && before > 0 && file.seek(before - 1)) {
@@ -232,17 +261,14 @@ qint64 countFileLines(const QString &path)
     QString error;
     if (!openRegularFile(f, path, QIODevice::ReadOnly, &error))
         return -1;
-    qint64 lineFeeds = 0, bytes = 0;
-    char last = '\n';
+    LineCounter counter;
     for (;;) {
         const QByteArray chunk = f.read(1 << 16);
         if (chunk.isEmpty())
             break;
-        lineFeeds += chunk.count('\n');
-        bytes += chunk.size();
-        last = chunk.back();
+        counter.add(chunk.constData(), chunk.size());
     }
     if (f.error() != QFileDevice::NoError)
         return -1;
-    return linesFrom(lineFeeds, bytes, last);
+    return counter.lines();
 }
