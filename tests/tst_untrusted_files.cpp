@@ -7,10 +7,12 @@
 #include "tst_fault_support.h"
 
 #include "burnfile/BurnFile.h"
+#include "patterns/FileAccess.h"
 #include "patterns/PatternFile.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTextCodec>
 
 #include <algorithm>
 #include <atomic>
@@ -302,6 +304,28 @@ void TestUntrustedFiles::fileNamesThatAreNotUtf8()
     QCOMPARE(qint64(st.st_size), qint64(2 * 1024 * 5));
     for (const QByteArray &entry : written + QByteArrayList{"bad\xff.txt"})
         ::unlink((QFile::encodeName(dir) + "/" + entry).constData());
+
+    // The names' codec keeps every byte string, valid UTF-8 or not, whether
+    // decoded whole or a byte at a time (as a text stream feeds it).
+    installFileNameCodec();
+    // Valid two- and four-byte characters; an encoded surrogate, an overlong
+    // form, a code point past U+10FFFF; sequences cut short; stray bytes.
+    const QByteArrayList names = {"plain",        "\xc3\xa9t\xc3\xa9", "\xf0\x9d\x84\x9e",
+                                  "\xed\xa0\x80", "\xc0\xaf",          "\xf4\x90\x80\x80",
+                                  "\xf0\x9d\x84", "\xe2\x82",          QByteArray("a\xff\xfe\x80")};
+    QTextCodec *codec = QTextCodec::codecForLocale();
+    for (const QByteArray &bytes : names) {
+        const QString name = QFile::decodeName(bytes);
+        QCOMPARE(QFile::encodeName(name), bytes);
+        QTextDecoder decoder(codec);
+        QString piecewise;
+        for (const char c : bytes)
+            piecewise += decoder.toUnicode(&c, 1);
+        // (A sequence cut short at the very end waits for the rest.)
+        if (bytes != "\xf0\x9d\x84" && bytes != "\xe2\x82")
+            QCOMPARE(piecewise, name);
+    }
+    QCOMPARE(QFile::decodeName("\xc3\xa9"), QString(QChar(0xE9)));
 }
 
 void TestUntrustedFiles::writersKeepFilesWhole()
