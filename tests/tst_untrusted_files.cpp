@@ -168,7 +168,6 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
     QTest::newRow("link to a pipe")
         << dir + "/pipe-link.txt" << 2 << 2 << 2 << 2 << "not a regular file";
     QTest::newRow("/dev/zero") << "/dev/zero" << 2 << 2 << 2 << 2 << "not a regular file";
-    QTest::newRow("directory") << dir << 2 << 2 << 2 << 2 << "not a regular file";
 
     // 64 MB without a line break (sparse: no disk used): one line, no value.
     const QString longLine = dir + "/long.txt";
@@ -192,10 +191,8 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
         << withLine("sign", "0x-1", 1100) << 1 << 1 << -1 << -1 << "line 1100 ('0x-1')";
     QTest::newRow("NUL after a value") << withLine("nul", QByteArray("0x10\0", 5), 2) << 1 << 1
                                        << -1 << -1 << "line 2 ('0x10\\x00')";
-    QTest::newRow("48-bit number") << withLine("wide", "0xFFFFFFFFFFFF", 3) << 1 << 1 << -1 << -1
-                                   << "number outside 0x00-0xFF at line 3";
-    QTest::newRow("just past 32 bits")
-        << withLine("int", "0x80000000", 3) << 1 << 1 << -1 << -1 << "line 3 ('0x80000000')";
+    QTest::newRow("just past 32 bits") << withLine("int", "0x80000000", 3) << 1 << 1 << -1 << -1
+                                       << "number outside 0x00-0xFF at line 3 ('0x80000000')";
     QTest::newRow("terminal escape")
         << withLine("esc", "\x1b[2J", 5) << 1 << 1 << -1 << -1 << "line 5 ('\\x1b[2J')";
 
