@@ -43,6 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(check.badText.size() <= 40);
         FUZZ_CHECK(check.values.empty() && !check.reason.isEmpty());
         break;
+    case BurnFileStatus::NotANumber:
+        FUZZ_CHECK(check.badLine >= 1 && check.badLine <= scan.count);
+        FUZZ_CHECK(check.badValue == 0);
+        FUZZ_CHECK(check.badText.size() <= 40);
+        FUZZ_CHECK(check.values.empty() && !check.reason.isEmpty());
+        break;
     }
 
     // The page reader gives the same values, page after page.

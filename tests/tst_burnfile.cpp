@@ -279,11 +279,12 @@ private slots:
         QCOMPARE(checkBurnFile(writeLines(path("c-short-bad.txt"), {"0x1FF"})).status,
                  BurnFileStatus::NoWholePage);
 
-        // A very long bad line (spaces, then 0x100) is cut in the reason.
+        // A very long line (spaces, then 0x100) is no value, and is cut in
+        // the reason.
         lines = rampLines(1024);
         lines[3] = QString(5000, QChar(' ')) + "100";
         check = checkBurnFile(writeLines(path("c-long.txt"), lines));
-        QCOMPARE(check.status, BurnFileStatus::ValueOutOfRange);
+        QCOMPARE(check.status, BurnFileStatus::NotANumber);
         QVERIFY(check.badText.size() <= 40);
         QVERIFY(check.reason.size() < 200);
     }

@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(runDvkctl({"generate", "dark", "-o", file}), 1);
 
         QCOMPARE(runDvkctl({"generate", "dark", "-o", makeTempDir() + "/no/such/dir.txt"}), 1);
-        QCOMPARE(runDvkctl({"generate", "light", "-o", "/dev/full"}), 1);
+        QCOMPARE(runDvkctl({"generate", "light", "-o", "/dev/full"}), 2); // not a regular file
     }
 
     // --port asks the projector (here the simulator on a pseudo-terminal).

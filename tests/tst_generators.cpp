@@ -203,9 +203,11 @@ private slots:
 
     void writerReportsFailures()
     {
-        // A device that is always full.
+        // A device (here one that is always full) is refused before
+        // anything is written.
         PatternFileWriter full("/dev/full");
-        QVERIFY(full.open());
+        QVERIFY(!full.open());
+        QVERIFY(full.notRegularFile());
         QVERIFY(!full.append(patternLines(fixedPattern(0))));
         QCOMPARE(full.linesAppended(), 0);
         QVERIFY(!full.errorString().isEmpty());

@@ -8,6 +8,9 @@
 #include <QFileDialog>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace
 {
 
@@ -231,24 +234,43 @@ private slots:
         QCOMPARE(s.text, QString("无法打开文件!"));
         QCOMPARE(a.patternValueCount(), 0);
 
-        // A failed write is reported and never as generated.
+        // A device is no pattern file: refused before anything is written.
         a.patternFilePath() = "/dev/full";
+        s = press(ui->pushButton_Light);
+        QCOMPARE(s.text, QString("无法打开文件!"));
+        QCOMPARE(a.patternValueCount(), 0);
+
+        // A failed write (the disk full: here a file size limit just above
+        // what the file holds) is reported and never as generated. The file
+        // is large so that the limit leaves this process' own output alone.
+        a.patternFilePath() = path;
+        QFile big(path);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.write(QByteArray(4 << 20, '\n')) == (4 << 20));
+        big.close();
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit small = old;
+        small.rlim_cur = (4 << 20) + 1000;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         ui->lineEdit_NGrayCode->setText("2");
         s = press(ui->pushButton_NGrayCode);
-        QCOMPARE(s.title, QString("错误"));
-        QCOMPARE(s.text, QString("无法写入文件!"));
-        QVERIFY(isOneButton(s));
-        QCOMPARE(a.patternValueCount(), 0);
-        // In Chinese: the run is not in the file, which is as it was, and why.
-        QCOMPARE(s.informativeText, QString("/dev/full\n本次生成的数据没有写入，文件保持原样。\n"
-                                            "原因：磁盘空间已满"));
-
+        const ModalSeen gray = s;
         ui->lineEdit_NStepPhase->setText("3");
         ui->lineEdit_StripeNum->setText("1");
-        s = press(ui->pushButton_NStepPhase);
-        QCOMPARE(s.text, QString("无法写入文件!"));
-        QVERIFY(isStandard(s));
+        const ModalSeen phase = press(ui->pushButton_NStepPhase);
+        setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(gray.title, QString("错误"));
+        QCOMPARE(gray.text, QString("无法写入文件!"));
+        QVERIFY(isOneButton(gray));
+        // In Chinese: the run is not in the file, which is as it was, and why.
+        QCOMPARE(gray.informativeText, path + QString("\n本次生成的数据没有写入，文件保持原样。\n"
+                                                      "原因：文件超过系统允许的大小"));
+        QCOMPARE(phase.text, QString("无法写入文件!"));
+        QVERIFY(isStandard(phase));
         QCOMPARE(a.patternValueCount(), 0);
+        QCOMPARE(QFileInfo(path).size(), qint64(4 << 20));
     }
 
     void choosePatternFileNames()

@@ -1,6 +1,8 @@
 #include "QtTranslation.h"
 #include "mainwindow.h"
 
+#include "patterns/FileAccess.h"
+
 #include <QApplication>
 #include <QPixmap>
 #include <QSplashScreen>
@@ -8,6 +10,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    installFileNameCodec(); // file names from the dialogs open by their own bytes
     Q_INIT_RESOURCE(resources);
     installQtChinese(&app);
 

@@ -34,6 +34,7 @@ void MainWindow::startBurn()
         burnFailed(tr("无法打开文件"));
         return;
     case BurnFileStatus::ValueOutOfRange:
+    case BurnFileStatus::NotANumber: // would go out as 0x00
         burnFailed(tr("请输入0x00~0xFF之间的数"));
         return;
     case BurnFileStatus::NoWholePage:

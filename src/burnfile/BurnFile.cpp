@@ -1,46 +1,97 @@
 #include "BurnFile.h"
 
-#include <QFile>
-#include <QTextStream>
+#include "patterns/FileAccess.h"
+
+#include <QRegularExpression>
+
+#include <cstring>
 
 namespace
 {
 
-// Opens a burn file the way every reader of it does: read-only, text mode
-// (so "\r\n" reads as "\n"), through a text stream whose readLine gives each
-// line without its terminator. A last line without a line feed is a line; a
-// final line feed adds none.
-class LineReader
+constexpr int kReadChunk = 1 << 16;
+
+// A line as it may appear in a message: at most 40 characters, whatever the
+// line holds; bytes outside printable ASCII (a terminal's control sequences,
+// NULs, invalid text) are shown as \xHH.
+QString shortText(const BurnLine &line)
 {
-public:
-    explicit LineReader(const QString &path) : file(path)
-    {
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
-        if (opened)
-            stream.setDevice(&file);
+    QString text;
+    for (const char c : line.text) {
+        const uchar b = uchar(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\')
+            text += QChar(b);
         else
-            error = file.errorString();
+            text += QString("\\x%1").arg(b, 2, 16, QChar('0'));
     }
-
-    bool atEnd() const { return stream.atEnd(); }
-    QString readLine() { return stream.readLine(); }
-
-    bool opened = false;
-    QString error;
-
-private:
-    QFile file;
-    QTextStream stream;
-};
-
-// A line as it may appear in a message: at most 40 characters, however long
-// the line in the file.
-QString shortText(const QString &line)
-{
-    return line.size() > 40 ? line.left(37) + "..." : line;
+    if (line.tooLong || text.size() > 40)
+        text = text.left(37) + "...";
+    return text;
 }
 
 } // namespace
+
+BurnLineReader::BurnLineReader(const QString &path)
+{
+    isOpen = openRegularFile(file, path, QIODevice::ReadOnly, &why);
+}
+
+bool BurnLineReader::fill()
+{
+    buffer.resize(kReadChunk);
+    const qint64 n = file.read(buffer.data(), kReadChunk);
+    if (n < 0) {
+        readFailed = true;
+        why = file.errorString();
+    }
+    buffer.resize(int(qMax<qint64>(n, 0)));
+    at = 0;
+    return n > 0;
+}
+
+bool BurnLineReader::next(BurnLine *line)
+{
+    // Emptied, not freed: the caller's line is reused for every line read.
+    if (line->text.capacity() < kMaxBurnLineLength)
+        line->text.reserve(kMaxBurnLineLength);
+    line->text.resize(0);
+    line->tooLong = false;
+    if (!isOpen || readFailed)
+        return false;
+    // Read anything of this line but carriage returns: a file that ends in
+    // carriage returns after its last line feed has no line more.
+    bool any = false;
+    for (;;) {
+        if (at >= buffer.size() && !fill())
+            return any && !readFailed;
+        const char *data = buffer.constData();
+        const char *start = data + at;
+        const char *end = data + buffer.size();
+        const char *feed = static_cast<const char *>(std::memchr(start, '\n', size_t(end - start)));
+        const char *stop = feed ? feed : end;
+        // Text mode's reading drops every carriage return.
+        for (const char *piece = start; piece < stop;) {
+            const char *cr =
+                static_cast<const char *>(std::memchr(piece, '\r', size_t(stop - piece)));
+            const char *pieceEnd = cr ? cr : stop;
+            const int room = kMaxBurnLineLength - line->text.size();
+            const int length = int(pieceEnd - piece);
+            any = any || length > 0;
+            line->text.append(piece, qMin(room, length));
+            if (length > room)
+                line->tooLong = true;
+            if (cr)
+                carriageReturns = true;
+            piece = cr ? cr + 1 : stop;
+        }
+        if (feed) {
+            lineFeeds = true;
+            at = int(feed - data) + 1;
+            return true;
+        }
+        at = buffer.size();
+    }
+}
 
 int convertBurnLine(const QString &line)
 {
@@ -49,70 +100,108 @@ int convertBurnLine(const QString &line)
     return ok ? value : 0;
 }
 
+BurnLineValue readBurnLineValue(const BurnLine &line)
+{
+    BurnLineValue v;
+    if (line.tooLong)
+        return v;
+    if (line.text.isEmpty()) {
+        v.burnable = true; // stored files rely on an empty line reading as 0
+        return v;
+    }
+    // With its size: a NUL inside the line is part of it, not its end.
+    v.value = QString::fromUtf8(line.text.constData(), line.text.size()).toInt(&v.number, 16);
+    if (!v.number)
+        v.value = 0;
+    v.burnable = v.number && v.value >= 0 && v.value <= 0xFF;
+    return v;
+}
+
 BurnFileScan scanBurnFile(const QString &path)
 {
     BurnFileScan scan;
-    LineReader reader(path);
-    if (!reader.opened) {
-        scan.error = reader.error;
+    BurnLineReader reader(path);
+    if (!reader.opened()) {
+        scan.error = reader.error();
         return scan;
     }
-    scan.opened = true;
-    while (!reader.atEnd()) {
-        const int v = convertBurnLine(reader.readLine());
+    BurnLine line;
+    while (reader.next(&line)) {
+        const int v = readBurnLineValue(line).value;
         scan.max = qMax(scan.max, v);
         scan.min = qMin(scan.min, v);
         ++scan.count;
     }
+    if (reader.failed()) {
+        scan.error = reader.error();
+        return scan;
+    }
+    scan.opened = true;
     return scan;
 }
 
 BurnPage readBurnPage(const QString &path, qint64 pageIndex)
 {
     BurnPage page;
-    LineReader reader(path);
-    if (!reader.opened) {
-        page.error = reader.error;
+    BurnLineReader reader(path);
+    if (!reader.opened()) {
+        page.error = reader.error();
+        return page;
+    }
+    const qint64 skip = qMax<qint64>(pageIndex, 0) * kSamplesPerPage;
+    BurnLine line;
+    bool more = true;
+    for (qint64 n = 0; n < skip && (more = reader.next(&line)); ++n) {
+    }
+    page.values.reserve(kSamplesPerPage);
+    while (more && page.values.size() < kSamplesPerPage && reader.next(&line))
+        page.values.append(readBurnLineValue(line).value);
+    if (reader.failed()) {
+        page.error = reader.error();
+        page.values.clear();
         return page;
     }
     page.opened = true;
-    const qint64 skip = qMax<qint64>(pageIndex, 0) * kSamplesPerPage;
-    for (qint64 n = 0; n < skip && !reader.atEnd(); ++n)
-        reader.readLine();
-    page.values.reserve(kSamplesPerPage);
-    while (page.values.size() < kSamplesPerPage && !reader.atEnd())
-        page.values.append(convertBurnLine(reader.readLine()));
     return page;
 }
 
 BurnFileCheck checkBurnFile(const QString &path)
 {
     BurnFileCheck check;
-    LineReader reader(path);
-    if (!reader.opened) {
-        check.scan.error = reader.error;
-        check.reason = QString("cannot open the file: %1").arg(reader.error);
-        return check;
-    }
+    BurnLineReader reader(path);
     BurnFileScan &scan = check.scan;
-    scan.opened = true;
+    auto cannotRead = [&]() {
+        scan.error = reader.error();
+        check.status = BurnFileStatus::CannotOpen;
+        check.reason = QString("cannot open the file: %1").arg(reader.error());
+        check.values.clear();
+        check.values.shrink_to_fit();
+        return check;
+    };
+    if (!reader.opened())
+        return cannotRead();
     check.values.reserve(kMaxBurnSamples);
-    while (!reader.atEnd()) {
-        const QString line = reader.readLine();
-        const int v = convertBurnLine(line);
-        scan.max = qMax(scan.max, v);
-        scan.min = qMin(scan.min, v);
+    bool badIsNumber = false;
+    BurnLine line;
+    while (reader.next(&line)) {
+        const BurnLineValue v = readBurnLineValue(line);
+        scan.max = qMax(scan.max, v.value);
+        scan.min = qMin(scan.min, v.value);
         ++scan.count;
         if (scan.count > kMaxBurnSamples)
             continue; // still counted; none of these values is kept
-        if ((v < 0 || v > 0xFF) && check.badLine == 0) {
+        if (!v.burnable && check.badLine == 0) {
             check.badLine = scan.count;
-            check.badValue = v;
+            check.badValue = v.value;
             check.badText = shortText(line);
+            badIsNumber = v.number;
         }
         if (check.badLine == 0)
-            check.values.push_back(quint8(v));
+            check.values.push_back(quint8(v.value));
     }
+    if (reader.failed())
+        return cannotRead();
+    scan.opened = true;
 
     if (scan.overLimit()) {
         check.status = BurnFileStatus::TooManyValues;
@@ -123,14 +212,28 @@ BurnFileCheck checkBurnFile(const QString &path)
     } else if (scan.count < kSamplesPerPage) {
         check.status = BurnFileStatus::NoWholePage;
         check.badLine = 0;
+        check.badValue = 0;
         check.badText.clear();
         check.reason = QString("no whole pattern: %1 values, fewer than %2")
                            .arg(scan.count)
                            .arg(kSamplesPerPage);
-    } else if (check.badLine != 0) {
+        // A file whose lines end in a carriage return alone reads as one
+        // line: say so, or the count makes no sense to whoever wrote it.
+        if (!reader.sawLineFeed() && reader.sawCarriageReturn())
+            check.reason += "; no line breaks found (the lines end in a carriage return alone)";
+    } else if (check.badLine != 0 && badIsNumber) {
         check.status = BurnFileStatus::ValueOutOfRange;
         check.reason = QString("value %1 outside 0x00-0xFF at line %2 ('%3')")
                            .arg(check.badValue)
+                           .arg(check.badLine)
+                           .arg(check.badText);
+    } else if (check.badLine != 0) {
+        // A hexadecimal number too large for the conversion, or no number.
+        static const QRegularExpression hexNumber("^\\s*[+-]?(0[xX])?[0-9a-fA-F]+\\s*$");
+        const bool tooLarge = hexNumber.match(check.badText).hasMatch();
+        check.status = BurnFileStatus::NotANumber;
+        check.reason = QString("%1 at line %2 ('%3')")
+                           .arg(tooLarge ? "number outside 0x00-0xFF" : "not a hexadecimal value")
                            .arg(check.badLine)
                            .arg(check.badText);
     } else {

@@ -7,6 +7,8 @@
 
 #include "patterns/PatternConstants.h"
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
@@ -17,6 +19,61 @@
 // around, optional sign, optional 0x/0X, hex digits, fits 32 bits); any other
 // line reads as 0.
 int convertBurnLine(const QString &line);
+
+// A valid line is a few characters; a longer one is read only this far and
+// is no value (memory stays bounded whatever a file holds).
+constexpr int kMaxBurnLineLength = 256;
+
+// One line of a file as the readers see it: without its line feed, with
+// every carriage return removed (as text mode reads it), cut at
+// kMaxBurnLineLength bytes.
+struct BurnLine {
+    QByteArray text;
+    bool tooLong = false;
+};
+
+// How a line reads. `value` is what the preview draws and the scan counts
+// (0 for a line that is not a number); `burnable` says whether the burn may
+// send it: an empty line (0) or a number 0x00 … 0xFF, nothing else.
+struct BurnLineValue {
+    int value = 0;
+    bool number = false; // the text converts (an empty line does not)
+    bool burnable = false;
+};
+BurnLineValue readBurnLineValue(const BurnLine &line);
+
+// Reads a pattern file line by line, the one way every reader of it does.
+// Only a regular file is opened (see openRegularFile). A last line without a
+// line feed is a line; a final line feed adds none.
+class BurnLineReader
+{
+public:
+    explicit BurnLineReader(const QString &path);
+    BurnLineReader(const BurnLineReader &) = delete;
+    BurnLineReader &operator=(const BurnLineReader &) = delete;
+
+    bool opened() const { return isOpen; }
+    // Why the file did not open, or why reading it stopped.
+    QString error() const { return why; }
+    // False at the end of the file, or when a read failed (failed() then).
+    bool next(BurnLine *line);
+    bool failed() const { return readFailed; }
+    // Whether any line feed / carriage return has been read so far.
+    bool sawLineFeed() const { return lineFeeds; }
+    bool sawCarriageReturn() const { return carriageReturns; }
+
+private:
+    bool fill();
+
+    QFile file;
+    bool isOpen = false;
+    bool readFailed = false;
+    bool lineFeeds = false;
+    bool carriageReturns = false;
+    QString why;
+    QByteArray buffer;
+    int at = 0;
+};
 
 // Result of reading a whole file once. min starts at 255 and max at 0, so
 // they are min(255, smallest value) and max(0, largest value); the preview
@@ -51,18 +108,23 @@ enum class BurnFileStatus {
     NoWholePage,     // fewer than 1024 values
     TooManyValues,   // more than 61440 values
     ValueOutOfRange, // a value outside 0x00 … 0xFF
+    NotANumber,      // a line that is neither empty nor a number (too long, too large)
 };
 
 // Whether a file may be burned, decided the same way wherever it is asked:
 // more than 61440 values first (the load refuses those), then no whole page
-// (the burn start refuses those), then the first value outside 0x00 … 0xFF.
+// (the burn start refuses those), then the first line that is not a value
+// 0x00 … 0xFF (out of range, or no number at all: the burn would send those
+// as 0x00).
 struct BurnFileCheck {
     BurnFileStatus status = BurnFileStatus::CannotOpen;
     BurnFileScan scan;
     // Every value of the file, in order, when it is burnable; empty otherwise.
     std::vector<quint8> values;
-    // First offending line (1-based) for TooManyValues and ValueOutOfRange,
-    // with its value and text (cut to 40 characters) for the latter; 0 otherwise.
+    // First offending line (1-based) for TooManyValues, ValueOutOfRange and
+    // NotANumber, with its value (0 when not a number) and its text for the
+    // latter two (at most 40 characters, bytes outside printable ASCII shown
+    // as \xHH); 0 otherwise.
     qint64 badLine = 0;
     int badValue = 0;
     QString badText;

@@ -3,17 +3,32 @@
 #include "patterns/ScanTiming.h"
 #include "serial/mySerial.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 #include <unistd.h>
 
 namespace cli
 {
 
+namespace
+{
+
+bool outputLost = false;
+
+} // namespace
+
 void out(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
+        std::fflush(stdout) != 0)
+        outputLost = true;
+}
+
+bool standardOutputFailed()
+{
+    return std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || outputLost;
 }
 
 void outLine(const QString &text)
@@ -33,7 +48,8 @@ bool stderrIsTerminal()
     return isatty(fileno(stderr)) != 0;
 }
 
-int parse(QCommandLineParser &parser, const QStringList &args, const QString &description)
+int parse(QCommandLineParser &parser, const QStringList &args, const QString &description,
+          const QStringList &repeatable)
 {
     parser.setApplicationDescription(description);
     const QCommandLineOption help(QStringList{"h", "help"}, "Show this help.");
@@ -53,6 +69,20 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
             help.replace(7, end - 7, "dvkctl " + args.first());
         out(help);
         return ExitOk;
+    }
+    // The parser keeps every value and value() gives the last: a second
+    // value would silently win over the first.
+    QStringList seen;
+    for (const QString &name : parser.optionNames()) {
+        if (seen.contains(name) || repeatable.contains(name))
+            continue;
+        seen << name;
+        const QStringList values = parser.values(name);
+        if (values.size() > 1) {
+            err(QString("dvkctl %1: %2%3 given more than once ('%4')")
+                    .arg(args.first(), name.size() == 1 ? "-" : "--", name, values.join("', '")));
+            return ExitUsage;
+        }
     }
     return -1;
 }
@@ -92,6 +122,33 @@ bool scanValueOption(const QCommandLineParser &parser, const QString &command, i
 QString portDevicePath(const QString &port)
 {
     return mySerial::devicePath(port);
+}
+
+int portOption(const QString &command, const QString &port, QString *device)
+{
+    if (port.isEmpty()) {
+        err(QString("%1: --port: no port given").arg(command));
+        return ExitUsage;
+    }
+    *device = portDevicePath(port);
+#ifndef _WIN32
+    if (!QFileInfo::exists(*device)) {
+        err(QString("%1: no such port '%2'").arg(command, *device));
+        return ExitUsage;
+    }
+#endif
+    return -1;
+}
+
+bool outputOption(const QCommandLineParser &parser, const QString &name, const QString &command,
+                  QString *path)
+{
+    *path = parser.value(name);
+    if (path->isEmpty()) {
+        err(QString("%1: -%2: empty file name").arg(command, name));
+        return false;
+    }
+    return true;
 }
 
 } // namespace cli

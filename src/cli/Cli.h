@@ -17,10 +17,15 @@ void outLine(const QString &text); // standard output, newline added
 void err(const QString &text);     // standard error, newline added
 bool stderrIsTerminal();
 
+// Whether everything written to standard output got there (flushed now).
+bool standardOutputFailed();
+
 // Parses a subcommand's arguments (args[0] is the subcommand's name). Returns
 // -1 when the caller should go on, or the exit code to return (help shown,
-// or a usage error reported).
-int parse(QCommandLineParser &parser, const QStringList &args, const QString &description);
+// or a usage error reported). An option that takes a value may be given
+// once, except those named in `repeatable`.
+int parse(QCommandLineParser &parser, const QStringList &args, const QString &description,
+          const QStringList &repeatable = QStringList());
 
 // Reads a whole decimal number option; reports "bad number" and returns
 // false when it is not one.
@@ -32,6 +37,16 @@ bool scanValueOption(const QCommandLineParser &parser, const QString &command, i
 
 // A port given as a name the discovery lists (ttyUSB0) or as a path.
 QString portDevicePath(const QString &port);
+
+// The device path of a --port value, for `command`'s messages. Returns -1
+// to go on, or ExitUsage (reported) when the value is empty or no such
+// device exists: the same for every subcommand that takes a port.
+int portOption(const QString &command, const QString &port, QString *device);
+
+// The file named by an output option (-o); reports an empty name, which is
+// bad usage, and returns false then.
+bool outputOption(const QCommandLineParser &parser, const QString &name, const QString &command,
+                  QString *path);
 
 // Subcommands; each receives its own name followed by its arguments.
 int cmdPorts(const QStringList &args);

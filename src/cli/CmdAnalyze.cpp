@@ -180,7 +180,8 @@ int cmdAnalyze(const QStringList &args)
               "against the bound of 8-bit quantisation. Every sample is also compared with what "
               "the generator lays out for the scan value.\n"
               "Exit: 0 every set decodes as intended, 1 one does not, 2 bad usage or unreadable "
-              "file.");
+              "file.",
+              QStringList{"set"});
     if (rc >= 0)
         return rc;
     const QStringList files = parser.positionalArguments();

@@ -84,10 +84,14 @@ int cmdBurn(const QStringList &args)
         err("dvkctl burn: give exactly one FILE");
         return ExitUsage;
     }
-    if (!parser.isSet(port) || parser.value(port).isEmpty()) {
+    if (!parser.isSet(port)) {
         err("dvkctl burn: --port PORT is required");
         return ExitUsage;
     }
+    QString device;
+    const int portRc = portOption("dvkctl burn", parser.value(port), &device);
+    if (portRc >= 0)
+        return portRc;
 
     const QString file = files.first();
     BurnFileCheck check = checkBurnFile(file);
@@ -100,11 +104,10 @@ int cmdBurn(const QStringList &args)
         return ExitFailed;
     }
 
-    const QString device = portDevicePath(parser.value(port));
     mySerial serial;
     if (serial.openPort(true, device) != 0) {
         err(QString("dvkctl burn: cannot open port '%1': %2")
-                .arg(parser.value(port), openFailureReason(serial.lastOpenFailure())));
+                .arg(device, openFailureReason(serial.lastOpenFailure())));
         return ExitFailed;
     }
 

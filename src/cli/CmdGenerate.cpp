@@ -66,7 +66,10 @@ int scanValueFrom(const QCommandLineParser &parser, int *scanValue)
         }
         return -1;
     }
-    const QString device = portDevicePath(parser.value("port"));
+    QString device;
+    const int portRc = portOption(kName, parser.value("port"), &device);
+    if (portRc >= 0)
+        return portRc;
     const QueryResult answer = queryProjector(device);
     if (!answer.ok) {
         err(QString("%1: no scan value from %2: %3").arg(kName, device, answer.error));
@@ -146,12 +149,21 @@ int cmdGenerate(const QStringList &args)
                 .arg(kName, kindName));
         return ExitUsage;
     }
-    for (const QString &option : QStringList{"steps", "stripes", "bits"}) {
+    // The fixed patterns need no scan value: neither a typed one nor a port
+    // to ask applies to them.
+    if (needsScanValue(kind))
+        parameters << "scan-value"
+                   << "port";
+    for (const QString &option : QStringList{"scan-value", "port", "steps", "stripes", "bits"}) {
         if (parser.isSet(option) && !parameters.contains(option)) {
             err(QString("%1 %2: --%3 does not apply").arg(kName, kindName, option));
             return ExitUsage;
         }
     }
+
+    QString path;
+    if (parser.isSet("output") && !outputOption(parser, "o", kName, &path))
+        return ExitUsage;
 
     int steps = 0, stripes = 0, bits = 0;
     if (kind == Kind::Phase &&
@@ -206,8 +218,14 @@ int cmdGenerate(const QStringList &args)
         return ExitOk;
     }
 
-    const QString path = parser.value("output");
-    const qint64 existing = countFileLines(path);
+    // Opened (and locked against other writers) before the count, so that
+    // the count still holds when the run goes in.
+    PatternFileWriter writer(path);
+    if (!writer.open()) {
+        err(QString("%1: cannot open %2: %3").arg(kName, path, writer.errorString()));
+        return writer.notRegularFile() ? ExitUsage : ExitFailed;
+    }
+    const qint64 existing = writer.existingLines();
     if (existing < 0) {
         err(QString("%1: cannot read %2").arg(kName, path));
         return ExitFailed;
@@ -218,11 +236,6 @@ int cmdGenerate(const QStringList &args)
                 .arg(kName, path)
                 .arg(total)
                 .arg(kMaxBurnSamples));
-        return ExitFailed;
-    }
-    PatternFileWriter writer(path);
-    if (!writer.open()) {
-        err(QString("%1: cannot open %2: %3").arg(kName, path, writer.errorString()));
         return ExitFailed;
     }
     const bool written = writer.append(lines);

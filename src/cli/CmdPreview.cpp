@@ -5,8 +5,12 @@
 #include "burnfile/PreviewRender.h"
 #include "burnfile/ProjectedPreview.h"
 
+#include "patterns/FileAccess.h"
+
+#include <QBuffer>
 #include <QImage>
 #include <QRegularExpression>
+#include <QSaveFile>
 
 namespace cli
 {
@@ -14,8 +18,9 @@ namespace cli
 namespace
 {
 
-// Larger canvases are refused rather than allocated.
-constexpr int kMaxCanvasSide = 16384;
+// Larger canvases are refused rather than allocated: the sheet alone is
+// W x 2H pixels of four bytes.
+constexpr int kMaxCanvasSide = 8192;
 
 bool parseSize(const QString &text, QSize *size)
 {
@@ -67,11 +72,18 @@ int cmdPreview(const QStringList &args)
         return ExitUsage;
     }
     const QString file = files.first();
-    if (!parser.isSet(output) || parser.value(output).isEmpty()) {
+    if (!parser.isSet(output)) {
         err("dvkctl preview: no output given (-o OUT.png)");
         return ExitUsage;
     }
-    const QString outPath = parser.value(output);
+    QString outPath;
+    if (!outputOption(parser, "o", "dvkctl preview", &outPath))
+        return ExitUsage;
+    // Written in place of the input, the pattern file would be lost.
+    if (sameExistingFile(outPath, file)) {
+        err(QString("dvkctl preview: the output '%1' is the input file").arg(outPath));
+        return ExitUsage;
+    }
     QSize size;
     if (!parseSize(parser.value(sizeOption), &size)) {
         err(QString("dvkctl preview: --size: bad size '%1' (WxH, each 1 to %2)")
@@ -115,8 +127,32 @@ int cmdPreview(const QStringList &args)
         parser.isSet(projected) ? projectedPage(values.values, computeScanTiming(float(scanValue)))
                                 : values.values;
     const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
-    if (!sheet.save(outPath, "PNG")) {
-        err(QString("dvkctl preview: cannot write '%1'").arg(outPath));
+    // Through a new file renamed into place: a write that fails leaves any
+    // file already there as it was. A device or pipe is no place for it.
+    if (isNonRegularFile(outPath)) {
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, notRegularFileText()));
+        return ExitFailed;
+    }
+    QByteArray png;
+    QBuffer encoded(&png);
+    if (!encoded.open(QIODevice::WriteOnly) || !sheet.save(&encoded, "PNG")) {
+        err(QString("dvkctl preview: cannot encode the picture for '%1'").arg(outPath));
+        return ExitFailed;
+    }
+    QSaveFile saved(outPath);
+    if (!saved.open(QIODevice::WriteOnly)) {
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, saved.errorString()));
+        return ExitFailed;
+    }
+    // A write cut short by a file size limit reports no error of its own:
+    // what is on disk is compared with what was meant to be.
+    if (saved.write(png) != png.size() || !saved.flush() || saved.size() != png.size() ||
+        !saved.commit()) {
+        const QString why = saved.error() != QFileDevice::NoError
+                                ? saved.errorString()
+                                : QStringLiteral("the file was cut short");
+        saved.cancelWriting();
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, why));
         return ExitFailed;
     }
     return ExitOk;

@@ -3,7 +3,6 @@
 
 #include "serial/ProjectorQuery.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -26,17 +25,14 @@ int cmdQuery(const QStringList &args)
                 .arg(parser.positionalArguments().first()));
         return ExitUsage;
     }
-    if (!parser.isSet(port) || parser.value(port).isEmpty()) {
+    if (!parser.isSet(port)) {
         err("dvkctl query: --port PORT is required");
         return ExitUsage;
     }
-    const QString device = portDevicePath(parser.value(port));
-#ifndef _WIN32
-    if (!QFileInfo::exists(device)) {
-        err(QString("dvkctl query: no such port '%1'").arg(parser.value(port)));
-        return ExitUsage;
-    }
-#endif
+    QString device;
+    const int portRc = portOption("dvkctl query", parser.value(port), &device);
+    if (portRc >= 0)
+        return portRc;
 
     const QueryResult result = queryProjector(device);
     if (parser.isSet(json)) {

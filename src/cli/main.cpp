@@ -1,6 +1,8 @@
 // dvkctl: the window's work from a terminal or a script, on the same core.
 #include "Cli.h"
 
+#include "patterns/FileAccess.h"
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -39,6 +41,7 @@ int main(int argc, char *argv[])
 {
     qInstallMessageHandler(quietDebug);
     QCoreApplication app(argc, argv);
+    installFileNameCodec(); // before the arguments are decoded
     QCoreApplication::setApplicationName("dvkctl");
     QCoreApplication::setApplicationVersion("2.03");
 
@@ -50,24 +53,27 @@ int main(int argc, char *argv[])
     };
 
     const QStringList args = app.arguments().mid(1);
+    int rc = cli::ExitUsage;
     if (args.isEmpty()) {
         std::fputs(kUsage, stderr);
-        return cli::ExitUsage;
-    }
-    const QString first = args.first();
-    if (first == "--help" || first == "-h") {
+    } else if (args.first() == "--help" || args.first() == "-h") {
         std::fputs(kUsage, stdout);
-        return cli::ExitOk;
-    }
-    if (first == "--version" || first == "-v") {
+        rc = cli::ExitOk;
+    } else if (args.first() == "--version" || args.first() == "-v") {
         cli::outLine("dvkctl 2.03");
-        return cli::ExitOk;
-    }
-    const auto it = commands.find(first);
-    if (it == commands.end()) {
-        cli::err(QString("dvkctl: unknown subcommand '%1'").arg(first));
+        rc = cli::ExitOk;
+    } else if (const auto it = commands.find(args.first()); it != commands.end()) {
+        rc = it->second(args);
+    } else {
+        cli::err(QString("dvkctl: unknown subcommand '%1'").arg(args.first()));
         std::fputs(kUsage, stderr);
-        return cli::ExitUsage;
     }
-    return it->second(args);
+    // Results that never reached standard output (a full disk, a closed
+    // descriptor) are a failure, not a success that printed nothing.
+    if (cli::standardOutputFailed()) {
+        cli::err("dvkctl: cannot write to standard output");
+        if (rc == cli::ExitOk)
+            rc = cli::ExitFailed;
+    }
+    return rc;
 }

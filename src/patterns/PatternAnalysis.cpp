@@ -3,9 +3,7 @@
 #include "Generators.h"
 #include "burnfile/BurnFile.h"
 
-#include <QFile>
 #include <QRegularExpression>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
@@ -401,22 +399,28 @@ bool parsePatternSetRequest(const QString &text, PatternSetRequest *request, QSt
 PatternFileValues readPatternFileValues(const QString &path, qint64 maxLines)
 {
     PatternFileValues result;
-    QFile file(path);
-    // As the loader reads it: text mode, so "\r\n" reads as "\n".
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        result.error = file.errorString();
+    BurnLineReader reader(path);
+    if (!reader.opened()) {
+        result.error = reader.error();
+        return result;
+    }
+    // No pattern file holds more than the burn limit: nothing past it is
+    // read, whatever the file holds.
+    maxLines = qMin<qint64>(maxLines, kMaxBurnSamples);
+    BurnLine line;
+    while (qint64(result.values.size()) < maxLines && reader.next(&line)) {
+        const BurnLineValue v = readBurnLineValue(line);
+        result.values.push_back(v.value);
+        result.unreadable.push_back(!v.number);
+    }
+    result.truncated = !reader.failed() && reader.next(&line);
+    if (reader.failed()) {
+        result.error = reader.error();
+        result.values.clear();
+        result.unreadable.clear();
         return result;
     }
     result.opened = true;
-    QTextStream stream(&file);
-    while (!stream.atEnd() && qint64(result.values.size()) < maxLines) {
-        const QString line = stream.readLine();
-        bool converts = false;
-        line.toInt(&converts, 16);
-        result.values.push_back(convertBurnLine(line));
-        result.unreadable.push_back(!converts);
-    }
-    result.truncated = !stream.atEnd();
     return result;
 }
 
@@ -441,6 +445,14 @@ PatternSetAnalysis analyzePatternSet(const PatternFileValues &file, const ScanTi
     const qint64 first = qint64(request.page - 1) * kSamplesPerPage;
     const qint64 end = first + qint64(request.patternCount()) * kSamplesPerPage;
     const qint64 available = qint64(file.values.size());
+    if (end > kMaxBurnSamples) {
+        r.problems << QString("the set needs lines %1 to %2, past the %3 lines a pattern file "
+                              "may hold")
+                          .arg(first + 1)
+                          .arg(end)
+                          .arg(kMaxBurnSamples);
+        return r;
+    }
     if (available < end) {
         r.problems << QString("the file ends at line %1; the set needs lines %2 to %3")
                           .arg(available)

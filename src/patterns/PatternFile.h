@@ -25,14 +25,31 @@ QByteArray patternLines(const PatternRun &run);
 bool patternLimitExceeded(qint64 valueCount, qint64 patterns);
 
 // Appends runs to a pattern file (append mode, text mode, never truncated).
-// A run either reaches the file whole or, when the write fails (disk full,
-// medium gone), its partial output is cut off again where the system allows.
+// Only a regular file is written (see openRegularFile). A run either reaches
+// the file whole or, when the write fails (disk full, medium gone), its
+// partial output is cut off again where the system allows. A file whose last
+// line has no line feed gets one first, so the run's first line stays a line
+// of its own.
+//
+// Writers in other processes (a second dvkctl, the window) are kept out by an
+// exclusive lock on the file, held from open() to the end of the append: a
+// count of the lines already there (existingLines) still holds when the run
+// goes in.
 class PatternFileWriter
 {
 public:
     explicit PatternFileWriter(const QString &path);
+    ~PatternFileWriter();
+    PatternFileWriter(const PatternFileWriter &) = delete;
+    PatternFileWriter &operator=(const PatternFileWriter &) = delete;
 
-    bool open(); // false when the file cannot be opened for appending
+    // false when the file cannot be opened for appending, is not a regular
+    // file (notRegularFile), or another writer keeps it locked too long.
+    bool open();
+    bool notRegularFile() const { return refusedNotRegular; }
+    // Lines already in the file as a reader counts them; -1 when they cannot
+    // be read.
+    qint64 existingLines();
     // Returns false when not everything reached the file.
     bool append(const QByteArray &lines);
     // Complete lines this writer left in the file.
@@ -43,7 +60,14 @@ public:
     void close();
 
 private:
+    bool lock();
+    void unlock();
+
+    QString path;
     QFile file;
+    bool readable = false; // opened for reading too: the count and the last byte
+    bool locked = false;
+    bool refusedNotRegular = false;
     int lines = 0;
     QString error;
     int writeErrno = 0;

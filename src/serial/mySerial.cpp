@@ -2,7 +2,7 @@
 
 #include "serial/SerialPlatform.h"
 
-#include <QDir>
+#include <QFile>
 
 #include <algorithm>
 #include <chrono>
@@ -28,7 +28,9 @@ QString mySerial::devicePath(const QString &name)
         return name;
     return "\\\\.\\" + name;
 #else
-    if (name.isEmpty() || QDir::isAbsolutePath(name))
+    // A name with a slash is a path as given (./projector stays relative to
+    // the current directory); only a bare name means a device under /dev.
+    if (name.isEmpty() || name.contains('/'))
         return name;
     return "/dev/" + name;
 #endif
@@ -57,7 +59,12 @@ int mySerial::openDevice(const QString &path)
     // An open on an open port reopens it.
     closeDevice();
     sp::OpenFailure failure;
+#ifdef _WIN32
     sp::Port *port = sp::open(path.toStdString(), &failure);
+#else
+    // The name's own bytes, whether or not they are valid UTF-8.
+    sp::Port *port = sp::open(QFile::encodeName(path).toStdString(), &failure);
+#endif
     if (!port) {
         std::lock_guard<std::mutex> state(stateLock);
         openFailure = failure;

@@ -1,0 +1,274 @@
+#include "FileAccess.h"
+
+#include <QFileInfo>
+#include <QTextCodec>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+
+#ifndef Q_OS_WIN
+
+// UTF-8 with every byte that is not part of a valid sequence kept as the
+// lone surrogate U+DC00 + byte, and written back as that byte.
+class ByteKeepingUtf8Codec : public QTextCodec
+{
+public:
+    QByteArray name() const override { return QByteArrayLiteral("UTF-8 (bytes kept)"); }
+    // A number no registered codec uses.
+    int mibEnum() const override { return 0x44564B08; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *state) const override;
+    QByteArray convertFromUnicode(const QChar *in, int length,
+                                  ConverterState *state) const override;
+};
+
+constexpr ushort kEscapeBase = 0xDC00;
+
+QString ByteKeepingUtf8Codec::convertToUnicode(const char *in, int length,
+                                               ConverterState *state) const
+{
+    // Bytes of a sequence that the previous call's input ended in the middle
+    // of are kept in the state (at most three).
+    QByteArray bytes;
+    if (state && state->remainingChars > 0) {
+        for (int k = 0; k < state->remainingChars; ++k)
+            bytes.append(char((state->state_data[0] >> (8 * k)) & 0xFF));
+        state->remainingChars = 0;
+        state->state_data[0] = 0;
+    }
+    bytes.append(in, length);
+
+    QString out;
+    out.reserve(bytes.size());
+    const int n = bytes.size();
+    int i = 0;
+    while (i < n) {
+        const uchar b = uchar(bytes[i]);
+        if (b < 0x80) {
+            out.append(QChar(b));
+            ++i;
+            continue;
+        }
+        int follow = 0;
+        uchar low = 0x80, high = 0xBF; // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            follow = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            follow = 2;
+            if (b == 0xE0)
+                low = 0xA0; // no overlong forms
+            if (b == 0xED)
+                high = 0x9F; // no encoded surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            follow = 3;
+            if (b == 0xF0)
+                low = 0x90;
+            if (b == 0xF4)
+                high = 0x8F; // nothing above U+10FFFF
+        }
+        bool valid = follow > 0;
+        bool incomplete = false;
+        uint code = b & (follow == 1 ? 0x1F : follow == 2 ? 0x0F : 0x07);
+        for (int j = 1; valid && j <= follow; ++j) {
+            if (i + j >= n) {
+                incomplete = true;
+                break;
+            }
+            const uchar c = uchar(bytes[i + j]);
+            if (c < (j == 1 ? low : 0x80) || c > (j == 1 ? high : 0xBF))
+                valid = false;
+            else
+                code = (code << 6) | (c & 0x3F);
+        }
+        if (valid && incomplete && state) {
+            for (int k = 0; i + k < n; ++k)
+                state->state_data[0] |= uint(uchar(bytes[i + k])) << (8 * k);
+            state->remainingChars = n - i;
+            break;
+        }
+        if (!valid || incomplete) {
+            out.append(QChar(ushort(kEscapeBase + b)));
+            ++i;
+            continue;
+        }
+        if (code > 0xFFFF) {
+            out.append(QChar(QChar::highSurrogate(code)));
+            out.append(QChar(QChar::lowSurrogate(code)));
+        } else {
+            out.append(QChar(ushort(code)));
+        }
+        i += follow + 1;
+    }
+    return out;
+}
+
+QByteArray ByteKeepingUtf8Codec::convertFromUnicode(const QChar *in, int length,
+                                                    ConverterState *state) const
+{
+    QString text;
+    if (state && state->remainingChars > 0) {
+        text.append(QChar(ushort(state->state_data[0])));
+        state->remainingChars = 0;
+        state->state_data[0] = 0;
+    }
+    text.append(in, length);
+
+    QByteArray out;
+    out.reserve(text.size());
+    const int n = text.size();
+    for (int i = 0; i < n; ++i) {
+        const ushort u = text.at(i).unicode();
+        if (u < 0x80) {
+            out.append(char(u));
+        } else if (QChar::isHighSurrogate(u)) {
+            if (i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+                const uint code = QChar::surrogateToUcs4(u, text.at(i + 1).unicode());
+                out.append(char(0xF0 | (code >> 18)));
+                out.append(char(0x80 | ((code >> 12) & 0x3F)));
+                out.append(char(0x80 | ((code >> 6) & 0x3F)));
+                out.append(char(0x80 | (code & 0x3F)));
+                ++i;
+            } else if (i + 1 == n && state) {
+                state->state_data[0] = u;
+                state->remainingChars = 1;
+            } else {
+                out.append('?');
+                if (state)
+                    ++state->invalidChars;
+            }
+        } else if (QChar::isLowSurrogate(u)) {
+            if (u >= kEscapeBase + 0x80 && u <= kEscapeBase + 0xFF) {
+                out.append(char(u - kEscapeBase));
+            } else {
+                out.append('?');
+                if (state)
+                    ++state->invalidChars;
+            }
+        } else if (u < 0x800) {
+            out.append(char(0xC0 | (u >> 6)));
+            out.append(char(0x80 | (u & 0x3F)));
+        } else {
+            out.append(char(0xE0 | (u >> 12)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+            out.append(char(0x80 | (u & 0x3F)));
+        }
+    }
+    return out;
+}
+
+#endif
+
+} // namespace
+
+void installFileNameCodec()
+{
+#ifndef Q_OS_WIN
+    static QTextCodec *installed = nullptr;
+    if (installed)
+        return;
+    const QTextCodec *locale = QTextCodec::codecForLocale();
+    if (locale && locale->mibEnum() == 106) { // UTF-8
+        installed = new ByteKeepingUtf8Codec; // owned by Qt's codec list
+        QTextCodec::setCodecForLocale(installed);
+    }
+#endif
+}
+
+QString notRegularFileText()
+{
+    return QStringLiteral("not a regular file");
+}
+
+bool isNonRegularFile(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile();
+#else
+    struct stat st;
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           !S_ISREG(st.st_mode);
+#endif
+}
+
+bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, QString *error,
+                     bool *notRegular)
+{
+    if (notRegular)
+        *notRegular = false;
+    auto refuse = [&]() {
+        if (notRegular)
+            *notRegular = true;
+        *error = notRegularFileText();
+        return false;
+    };
+    if (path.isEmpty()) {
+        *error = QStringLiteral("no file name given");
+        return false;
+    }
+#ifdef Q_OS_WIN
+    if (isNonRegularFile(path))
+        return refuse();
+    file.setFileName(path);
+    if (!file.open(mode)) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+#else
+    // Looked at before it is opened: opening a device can have effects of
+    // its own (a serial line's control lines change), and a pipe's open
+    // waits for a writer.
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return refuse();
+    int flags = O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
+    if ((mode & QIODevice::ReadWrite) == QIODevice::ReadWrite)
+        flags |= O_RDWR | O_CREAT;
+    else if (mode & QIODevice::WriteOnly)
+        flags |= O_WRONLY | O_CREAT;
+    else
+        flags |= O_RDONLY;
+    if (mode & QIODevice::Append)
+        flags |= O_APPEND;
+    const int fd = ::open(name.constData(), flags, 0666);
+    if (fd < 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    // The name may have been replaced since it was looked at.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        *error = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+#endif
+}
+
+bool sameExistingFile(const QString &a, const QString &b)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo x(a), y(b);
+    return x.exists() && y.exists() && x.canonicalFilePath() == y.canonicalFilePath();
+#else
+    struct stat sa, sb;
+    return !a.isEmpty() && !b.isEmpty() && ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+#endif
+}

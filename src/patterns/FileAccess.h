@@ -1,0 +1,41 @@
+#ifndef DVK_FILEACCESS_H
+#define DVK_FILEACCESS_H
+
+// How pattern files (and the files made from them) are opened: only regular
+// files, never a pipe or a device that would block or never end, and by
+// exactly the name's bytes.
+
+#include <QFile>
+#include <QString>
+
+// File names on this system are bytes, and not every byte string is valid
+// UTF-8. Qt decodes command-line arguments and directory entries with the
+// locale's codec and encodes them back with it when it opens a file; its
+// UTF-8 codec turns a byte that is not UTF-8 into U+FFFD, so such a file
+// could never be opened by its name. Installed once at start, before any
+// name is decoded, this codec keeps each such byte as a lone surrogate
+// (U+DC80 … U+DCFF) and writes it back as the same byte. Other locales'
+// codecs already round-trip every byte, or are left as they are.
+void installFileNameCodec();
+
+// True when something exists at `path` (after following links) that is not
+// a regular file: a directory, a pipe, a device, a socket.
+bool isNonRegularFile(const QString &path);
+
+// Opens `path` into `file` with `mode` (ReadOnly, or WriteOnly / ReadWrite
+// with Append, which creates a missing file), refusing anything that is not a
+// regular file before it is opened, and again on what was opened (the name
+// may have been replaced in between). On failure returns false with the
+// reason in *error; *notRegular tells a refusal of a non-regular file from
+// other failures.
+bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, QString *error,
+                     bool *notRegular = nullptr);
+
+// True when both paths name the same existing file (after following links,
+// hard links included).
+bool sameExistingFile(const QString &a, const QString &b);
+
+// The text for a refused non-regular file.
+QString notRegularFileText();
+
+#endif
