@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "Stop.h"
+
 #include "patterns/ScanTiming.h"
 #include "serial/mySerial.h"
 
@@ -92,6 +94,25 @@ bool scanValueOption(const QCommandLineParser &parser, const QString &command, i
 QString portDevicePath(const QString &port)
 {
     return mySerial::devicePath(port);
+}
+
+QueryResult askForScanValue(mySerial &serial, const QString &device, bool open)
+{
+    QueryResult result;
+    bool late = false;
+    {
+        // A deadline or a signal shuts the port down, which wakes the read.
+        StopGuard guard([&serial] { serial.shutDown(); }, kQueryDeadlineMs);
+        result = open ? queryProjector(serial, device, kAnswerSettleMs)
+                      : askProjector(serial, device, kAnswerSettleMs);
+        late = guard.timedOut();
+    }
+    if (late) {
+        result.ok = false;
+        result.error =
+            QString("no valid answer from %1 within %2 s").arg(device).arg(kQueryDeadlineMs / 1000);
+    }
+    return result;
 }
 
 } // namespace cli
