@@ -8,6 +8,7 @@
 #include "serial/mySerial.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <thread>
@@ -196,6 +197,9 @@ int main(int argc, char *argv[])
 {
     preloadDriverModel(argv);
     QApplication app(argc, argv);
+    // The simulators' registrations stay with this test.
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     TestDriverModel test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -41,7 +41,7 @@ QString portDevicePath(const QString &port);
 // kQueryDeadlineMs however the bytes trickle in, and the answer is over after
 // kAnswerSettleMs of quiet (the window waits 3 s for more).
 constexpr int kQueryDeadlineMs = 10000;
-constexpr int kAnswerSettleMs = 100;
+constexpr int kAnswerSettleMs = 50;
 
 // Asks the projector on `device` for its scan value with the window's rule,
 // within those bounds; a stop signal ends it at once (see stopSignal()). With
