@@ -3,7 +3,8 @@
 // reply's read loop alone. One check per run:
 //
 //   serial_test_win query PORT VALUE   the projector answers VALUE; the read
-//                                      waits out its 3 s after the answer
+//                                      waits out its 3 s after the answer, or
+//                                      a short settle time when asked to
 //   serial_test_win silent PORT        nothing answers: the read gives up
 //                                      after 3 s, the count left as it was
 //   serial_test_win burn PORT STEPS    sends a transfer, one write per byte,
@@ -69,6 +70,19 @@ int query(sp::Port *port, long expected)
     ok = check(value == expected, "scan value", value) && ok;
     // Read at once, then the next two-byte read meets 3 s of silence.
     ok = check(ms >= 2900 && ms < 6000, "ms until the read ended", ms) && ok;
+
+    // Asked again with the command-line tool's short settle time (a read
+    // time-out of its own for the reads after the answer).
+    if (!sp::write(port, kQuery, sizeof(kQuery))) {
+        std::printf("FAIL the second query could not be written\n");
+        return 1;
+    }
+    count = kBufferSize;
+    const DWORD again = GetTickCount();
+    sp::readReply(port, buffer, kBufferSize, &count, 50);
+    const long settled = long(GetTickCount() - again);
+    ok = check(count == 2, "count, settling after 50 ms", count) && ok;
+    ok = check(settled < 1500, "ms until the read ended, settling after 50 ms", settled) && ok;
     return ok ? 0 : 1;
 }
 
