@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Set up (install what is missing, build) and run every test stage:
 #   1. the normal build and the whole suite (build/)
-#   2. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
-#   3. the threaded tests under ThreadSanitizer (build-tsan/)
-#   4. each fuzz target for FUZZ_SECONDS (default 60) seconds (build-fuzz/)
+#   2. the Windows serial layer built with MinGW-w64 and run under Wine against
+#      the projector simulator (build/, ctest -L wine; the first run sets up a
+#      Wine prefix in build/tests/wine)
+#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   4. the threaded tests under ThreadSanitizer (build-tsan/)
+#   5. each fuzz target for FUZZ_SECONDS (default 60) seconds (build-fuzz/)
 # Every stage runs even if an earlier one failed; the exit status is non-zero
 # if any failed. DVK_STAGES picks stages (e.g. DVK_STAGES="suite asan").
 set -uo pipefail
 cd "$(dirname "$0")"
 
-STAGES=${DVK_STAGES:-suite asan tsan fuzz}
+STAGES=${DVK_STAGES:-suite wine asan tsan fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 LOGS=build-logs
 mkdir -p "$LOGS"
@@ -41,7 +44,8 @@ stage() {
 stage setup scripts/setup.sh
 for s in $STAGES; do
     case $s in
-    suite) stage suite bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2' ;;
+    suite) stage suite bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -LE wine' ;;
+    wine) stage wine bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --verbose -L wine' ;;
     asan) stage asan scripts/test-sanitizers.sh address build-asan ;;
     tsan) stage tsan scripts/test-sanitizers.sh thread build-tsan ;;
     fuzz) stage fuzz scripts/fuzz.sh "$FUZZ_SECONDS" build-fuzz ;;

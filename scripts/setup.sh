@@ -10,7 +10,7 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
   fonts-noto-cjk qttranslations5-l10n
   libbenchmark-dev
-  g++-mingw-w64-x86-64-posix
+  g++-mingw-w64-x86-64-posix wine wine64
   xvfb xauth xdotool
   dpkg-dev file desktop-file-utils imagemagick x11-utils
   clang-14 libclang-rt-14-dev

@@ -15,9 +15,10 @@ shift $(( $# >= 2 ? 2 : 1 ))
 # The tests that run threads of ours: the receive thread and the driver
 # (serial, portcontrol), the burn worker and the commit countdown in the
 # window and in dvkctl (burn_window, fault_device, cli_burn), the port
-# discovery (discovery) and shutdown with any of them running (mainwindow,
-# fault_close).
-THREADED='^(serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow)$'
+# discovery (discovery), shutdown with any of them running (mainwindow,
+# fault_close), and a close or a signal waking a stalled write (driver_model,
+# cli_device).
+THREADED='^(serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow|driver_model|cli_device)$'
 
 case "$MODE" in
 address)
@@ -27,7 +28,8 @@ address)
     export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=10:strict_string_checks=1:check_initialization_order=1:suppressions=$ROOT/scripts/sanitizers/asan.supp"
     export LSAN_OPTIONS="suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-    SELECT=()
+    # Not the Wine stage: it runs the Windows half, which has no sanitizer.
+    SELECT=(-LE wine)
     targets=(all)
     ;;
 thread)
@@ -35,7 +37,8 @@ thread)
     SELECT=(-R "$THREADED")
     # Only what those tests need.
     targets=(dvkctl dvk-sp tst_serial tst_portcontrol tst_burn_window tst_cli_burn tst_fault_device
-             tst_fault_close tst_discovery tst_mainwindow)
+             tst_fault_close tst_discovery tst_mainwindow tst_driver_model tst_cli_device
+             dvkdrivermodel)
     ;;
 *)
     echo "unknown mode '$MODE' (address or thread)" >&2

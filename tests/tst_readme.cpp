@@ -151,7 +151,8 @@ private slots:
         QVERIFY2(r.out.contains("\npages: 12\n"), r.out.constData());
         QVERIFY2(r.out.contains("burnable: yes"), r.out.constData());
 
-        // The projector saw two queries and one committed transfer, clean.
+        // The projector saw three queries (query, generate --port, burn) and
+        // one committed transfer, clean.
         const QString dir = scratch + "/home/dvk-try";
         QFile log(dir + "/simulator.log");
         QVERIFY(log.open(QIODevice::ReadOnly));
@@ -162,7 +163,7 @@ private slots:
             else if (line.contains("\"event\":\"transfer\""))
                 transfers << line;
         }
-        QCOMPARE(queries.size(), 2);
+        QCOMPARE(queries.size(), 3);
         QCOMPARE(transfers.size(), 1);
         QVERIFY2(transfers[0].contains("\"values\":1024") &&
                      transfers[0].contains("\"committed\":true") &&

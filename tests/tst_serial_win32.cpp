@@ -1,5 +1,5 @@
-// The Windows half of the serial platform layer cannot run here; it must at
-// least compile, without warnings, with the MinGW-w64 cross compiler.
+// The Windows half of the serial platform layer must compile, without
+// warnings, with the MinGW-w64 cross compiler. (The Wine stage runs it.)
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,14 +19,17 @@ private slots:
         QTemporaryDir out;
         QProcess cc;
         cc.setProcessChannelMode(QProcess::MergedChannels);
-        cc.start(compiler, {"-std=c++17", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off", "-I",
-                            DVK_SOURCE_DIR "/src", "-c",
-                            DVK_SOURCE_DIR "/src/serial/SerialPlatform_win32.cpp", "-o",
-                            out.filePath("SerialPlatform_win32.o")});
-        QVERIFY(cc.waitForFinished(120000));
-        QVERIFY2(cc.exitStatus() == QProcess::NormalExit && cc.exitCode() == 0,
-                 cc.readAll().constData());
-        QVERIFY(QFileInfo(out.filePath("SerialPlatform_win32.o")).size() > 0);
+        // With the reply's read loop, which runs on the Windows calls too.
+        for (const char *name : {"SerialPlatform_win32", "SerialReply"}) {
+            cc.start(compiler, {"-std=c++17", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off",
+                                "-I", DVK_SOURCE_DIR "/src", "-c",
+                                QString(DVK_SOURCE_DIR "/src/serial/%1.cpp").arg(name), "-o",
+                                out.filePath(QString("%1.o").arg(name))});
+            QVERIFY(cc.waitForFinished(120000));
+            QVERIFY2(cc.exitStatus() == QProcess::NormalExit && cc.exitCode() == 0,
+                     cc.readAll().constData());
+            QVERIFY(QFileInfo(out.filePath(QString("%1.o").arg(name))).size() > 0);
+        }
     }
 };
 

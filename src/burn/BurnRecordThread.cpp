@@ -45,7 +45,9 @@ void BurnRecordThread::BurnRecord()
         }
         const char byte = char(step.byte);
         if (!port->writeData(&byte, 1)) {
-            emit ErrorMessage(StatusWriteFailed);
+            // A write woken by a stop is not a fault to report.
+            if (!cancelled.load())
+                emit ErrorMessage(StatusWriteFailed);
             emit finished();
             ended.store(true, std::memory_order_release);
             return;

@@ -24,7 +24,9 @@ public:
                      QObject *parent = nullptr);
 
     // Stops a running transfer before its next byte or inside a pause; safe
-    // from any thread. Nothing more is sent and no final code is emitted.
+    // from any thread. Nothing more is sent and no final code is emitted. A
+    // write already waiting on the line ends at its time-out, or at once when
+    // whoever stops the transfer also closes the port.
     void cancel() { cancelled.store(true); }
     // True once the work slot has returned. Read after the thread was waited
     // for, it hands the worker's memory over to the waiting thread in a way

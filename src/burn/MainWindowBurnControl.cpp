@@ -4,6 +4,7 @@
 
 #include "MessageBoxes.h"
 #include "burn/BurnProtocol.h"
+#include "burn/BurnRecordThread.h"
 #include "burn/Solidification.h"
 #include "burn/WorkerThread.h"
 #include "serial/mySerial.h"
@@ -117,7 +118,12 @@ void MainWindow::ReceiveTime(int time)
 
 void MainWindow::stopBurnWork()
 {
-    // Nothing more is sent once this returns.
+    // Nothing more is sent once this returns. A write waiting on a stalled
+    // line would run on to its time-out (5.5 s): closing the port wakes it.
+    if (burnWorker) {
+        burnWorker->cancel();
+        mySerialInstance->openPort(false, 0);
+    }
     endTransferThread();
     transferRunning = false;
     endCountdownThread();

@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "Stop.h"
+
 #include "patterns/ScanTiming.h"
 #include "serial/mySerial.h"
 
@@ -149,6 +151,25 @@ bool outputOption(const QCommandLineParser &parser, const QString &name, const Q
         return false;
     }
     return true;
+}
+
+QueryResult askForScanValue(mySerial &serial, const QString &device, bool open)
+{
+    QueryResult result;
+    bool late = false;
+    {
+        // A deadline or a signal shuts the port down, which wakes the read.
+        StopGuard guard([&serial] { serial.shutDown(); }, kQueryDeadlineMs);
+        result = open ? queryProjector(serial, device, kAnswerSettleMs)
+                      : askProjector(serial, device, kAnswerSettleMs);
+        late = guard.timedOut();
+    }
+    if (late) {
+        result.ok = false;
+        result.error =
+            QString("no valid answer from %1 within %2 s").arg(device).arg(kQueryDeadlineMs / 1000);
+    }
+    return result;
 }
 
 } // namespace cli

@@ -1,9 +1,13 @@
 #ifndef DVK_CLI_H
 #define DVK_CLI_H
 
+#include "serial/ProjectorQuery.h"
+
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+
+class mySerial;
 
 // Shared conventions of the dvkctl subcommands: results on standard output,
 // messages on standard error, exit 0 success / 1 failed / 2 bad usage.
@@ -47,6 +51,18 @@ int portOption(const QString &command, const QString &port, QString *device);
 // bad usage, and returns false then.
 bool outputOption(const QCommandLineParser &parser, const QString &name, const QString &command,
                   QString *path);
+
+// The projector's answer as scripts need it: the whole query ends within
+// kQueryDeadlineMs however the bytes trickle in, and the answer is over after
+// kAnswerSettleMs of quiet (the window waits 3 s for more).
+constexpr int kQueryDeadlineMs = 10000;
+constexpr int kAnswerSettleMs = 50;
+
+// Asks the projector on `device` for its scan value with the window's rule,
+// within those bounds; a stop signal ends it at once (see stopSignal()). With
+// `open` the port is opened on `serial` and closed again; otherwise it is
+// open already and stays open.
+QueryResult askForScanValue(mySerial &serial, const QString &device, bool open);
 
 // Subcommands; each receives its own name followed by its arguments.
 int cmdPorts(const QStringList &args);

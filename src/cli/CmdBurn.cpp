@@ -1,6 +1,7 @@
-// dvkctl burn: check a pattern file, stream it to the projector, then wait
-// out the commit time — the window's burn, on the same worker code.
+// dvkctl burn: check a pattern file, ask the projector, stream the file to it,
+// then wait out the commit time — the window's burn, on the same worker code.
 #include "Cli.h"
+#include "Stop.h"
 
 #include "burn/BurnProtocol.h"
 #include "burn/BurnRecordThread.h"
@@ -63,6 +64,12 @@ private:
     bool shown = false;
 };
 
+int stopped(const QString &when)
+{
+    err("dvkctl burn: stopped " + when);
+    return stopExitCode();
+}
+
 } // namespace
 
 int cmdBurn(const QStringList &args)
@@ -71,12 +78,17 @@ int cmdBurn(const QStringList &args)
     const QCommandLineOption port("port", "The projector's serial port (path or name).", "PORT");
     const QCommandLineOption noWait("no-wait", "Return after the commit command, without waiting "
                                                "out the commit time.");
+    const QCommandLineOption skipQuery("skip-query",
+                                       "Burn without first asking the projector for its scan "
+                                       "value (for rigs that do not answer).");
     parser.addOption(port);
     parser.addOption(noWait);
+    parser.addOption(skipQuery);
     parser.addPositionalArgument("FILE", "The pattern file to burn.");
     const int rc = parse(parser, args,
-                         "Checks a pattern file, streams it to the projector with the burn "
-                         "protocol, then waits out the commit time (10 ms per value).");
+                         "Checks a pattern file, asks the projector for its scan value as the "
+                         "window does, streams the file with the burn protocol, then waits out "
+                         "the commit time (10 ms per value).");
     if (rc >= 0)
         return rc;
     const QStringList files = parser.positionalArguments();
@@ -104,11 +116,33 @@ int cmdBurn(const QStringList &args)
         return ExitFailed;
     }
 
+    // From here on a signal stops the burn and the port is released.
+    catchStopSignals();
     mySerial serial;
     if (serial.openPort(true, device) != 0) {
+        if (stopSignal() != 0)
+            return stopped("before anything was sent");
         err(QString("dvkctl burn: cannot open port '%1': %2")
                 .arg(device, openFailureReason(serial.lastOpenFailure())));
         return ExitFailed;
+    }
+
+    // Like the window, burn only what a projector that answered will get.
+    if (!parser.isSet(skipQuery)) {
+        const QueryResult answer = askForScanValue(serial, device, false);
+        if (stopSignal() != 0) {
+            serial.openPort(false, 0);
+            return stopped("before the transfer began");
+        }
+        if (!answer.ok) {
+            serial.openPort(false, 0);
+            err(QString("dvkctl burn: %1; nothing was burned (--skip-query burns without asking)")
+                    .arg(answer.error));
+            return ExitFailed;
+        }
+        err(QString("dvkctl burn: the projector on %1 answered, scan value %2")
+                .arg(device)
+                .arg(answer.scanValue));
     }
 
     const int count = int(check.values.size());
@@ -118,6 +152,12 @@ int cmdBurn(const QStringList &args)
     std::atomic<bool> complete{false};
     {
         BurnRecordThread worker(&serial, std::move(check.values), file);
+        // A signal ends the transfer before its next byte; shutting the port
+        // down wakes a write that waits on the line.
+        StopGuard guard([&] {
+            worker.cancel();
+            serial.shutDown();
+        });
         QObject::connect(&worker, &BurnRecordThread::ErrorMessage, [&](int code) {
             if (code >= 0) {
                 // Redrawing every value would cost more than sending it.
@@ -133,6 +173,9 @@ int cmdBurn(const QStringList &args)
     }
     serial.openPort(false, 0);
     progress.end();
+    if (stopSignal() != 0)
+        return stopped(complete ? "after the commit command was sent"
+                                : "during the transfer; no commit command was sent");
     if (!complete) {
         err(failure == StatusWriteFailed
                 ? QString("dvkctl burn: write to '%1' failed; the transfer stopped and no commit "
@@ -154,8 +197,13 @@ int cmdBurn(const QStringList &args)
                 QString("commit: %1 s left")
                     .arg(double(count - t) * Solidification::kStepMs / 1000.0, 0, 'f', 1));
     });
-    runOnThread(&countdown, &Solidification::TimeOut);
+    {
+        StopGuard guard([&countdown] { countdown.cancel(); });
+        runOnThread(&countdown, &Solidification::TimeOut);
+    }
     progress.end();
+    if (stopSignal() != 0)
+        return stopped("during the commit time; the projector may not have finished committing");
     err("dvkctl burn: burn complete");
     return ExitOk;
 }

@@ -1,10 +1,11 @@
 // dvkctl generate: the window's generators from the command line.
 #include "Cli.h"
 
+#include "Stop.h"
 #include "patterns/Generators.h"
 #include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
-#include "serial/ProjectorQuery.h"
+#include "serial/mySerial.h"
 
 #include <cstdio>
 
@@ -70,7 +71,14 @@ int scanValueFrom(const QCommandLineParser &parser, int *scanValue)
     const int portRc = portOption(kName, parser.value("port"), &device);
     if (portRc >= 0)
         return portRc;
-    const QueryResult answer = queryProjector(device);
+    catchStopSignals();
+    mySerial serial;
+    const QueryResult answer = askForScanValue(serial, device, true);
+    releaseStopSignals();
+    if (stopSignal() != 0) {
+        err(QString("%1: stopped").arg(kName));
+        return stopExitCode();
+    }
     if (!answer.ok) {
         err(QString("%1: no scan value from %2: %3").arg(kName, device, answer.error));
         return ExitFailed;

@@ -1,7 +1,8 @@
 // dvkctl query: the projector's scan value.
 #include "Cli.h"
 
-#include "serial/ProjectorQuery.h"
+#include "Stop.h"
+#include "serial/mySerial.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,7 +35,13 @@ int cmdQuery(const QStringList &args)
     if (portRc >= 0)
         return portRc;
 
-    const QueryResult result = queryProjector(device);
+    catchStopSignals();
+    mySerial serial;
+    const QueryResult result = askForScanValue(serial, device, true);
+    if (stopSignal() != 0) {
+        err("dvkctl query: stopped");
+        return stopExitCode();
+    }
     if (parser.isSet(json)) {
         QJsonObject o;
         o["port"] = device;

@@ -3,17 +3,10 @@
 #include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
 
-QueryResult queryProjector(const QString &devicePath)
+QueryResult askProjector(mySerial &port, const QString &devicePath, int settleMs)
 {
     QueryResult result;
-    mySerial port;
-    if (port.openPort(true, devicePath) != 0) {
-        result.error = QString("cannot open %1: %2")
-                           .arg(devicePath, openFailureReason(port.lastOpenFailure()));
-        return result;
-    }
     if (!port.writeData(reinterpret_cast<const char *>(kProjectorQuery), 3)) {
-        port.openPort(false, 0);
         result.error = QString("cannot write the query to %1").arg(devicePath);
         return result;
     }
@@ -22,8 +15,7 @@ QueryResult queryProjector(const QString &devicePath)
     char buffer[mySerial::kRxBufferSize];
     int count = mySerial::kRxBufferSize;
     int received = 0;
-    port.readData(buffer, &count, &received);
-    port.openPort(false, 0);
+    port.readData(buffer, &count, &received, settleMs);
 
     result.answer = QByteArray(buffer, received);
     if (count == 2) {
@@ -35,5 +27,18 @@ QueryResult queryProjector(const QString &devicePath)
         result.error = QString("no valid answer from %1 (received %2)")
                            .arg(devicePath, QString::fromLatin1(result.answer.toHex().toUpper()));
     }
+    return result;
+}
+
+QueryResult queryProjector(mySerial &port, const QString &devicePath, int settleMs)
+{
+    if (port.openPort(true, devicePath) != 0) {
+        QueryResult result;
+        result.error = QString("cannot open %1: %2")
+                           .arg(devicePath, openFailureReason(port.lastOpenFailure()));
+        return result;
+    }
+    QueryResult result = askProjector(port, devicePath, settleMs);
+    port.openPort(false, 0);
     return result;
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class mySerial;
+
 // The three bytes that ask the projector for its scan value; it answers with
 // the value as two bytes, high byte first.
 constexpr unsigned char kProjectorQuery[3] = {0x9F, 0xFC, 0x01};
@@ -17,8 +19,12 @@ struct QueryResult {
     QString error;         // why it failed, empty when ok
 };
 
-// Opens the device, sends the query 9F FC 01, waits for the two-byte answer
-// (up to 3 s), closes the device. Blocks the calling thread.
-QueryResult queryProjector(const QString &devicePath);
+// Sends the query 9F FC 01 on the open port and reads the answer with the
+// window's read and rule (settleMs as for mySerial::readData). Blocks the
+// calling thread.
+QueryResult askProjector(mySerial &port, const QString &devicePath, int settleMs = -1);
+
+// Opens the device on `port`, asks, and closes it again.
+QueryResult queryProjector(mySerial &port, const QString &devicePath, int settleMs = -1);
 
 #endif

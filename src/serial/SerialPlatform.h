@@ -69,10 +69,11 @@ void configure(Port *port);
 // purged and false is returned.
 bool write(Port *port, const void *data, std::size_t length);
 
-// Reads up to n bytes; returns when n bytes have arrived or n * 1000 + 1000 ms
-// have passed, with the count received (possibly 0). -1 when the read failed
-// or the port was interrupted and nothing had arrived.
-long read(Port *port, void *buffer, std::size_t n);
+// Reads up to n bytes; returns when n bytes have arrived or the time-out has
+// passed (timeoutMs; by default the projector's n * 1000 + 1000 ms), with the
+// count received (possibly 0). -1 when the read failed or the port was
+// interrupted and nothing had arrived.
+long read(Port *port, void *buffer, std::size_t n, long timeoutMs = -1);
 
 // Bytes waiting in the driver's input queue (clears a pending line error on
 // Windows); -1 on failure.
@@ -87,6 +88,19 @@ void interrupt(Port *port);
 
 // Releases the device. No other call on this port may be in progress.
 void close(Port *port);
+
+// The projector's reply, read the same way on every system: two-byte reads
+// until one fails, meets silence, or has bytes queued behind it (those are
+// taken, and the read ends). Everything goes into `buffer` (`size` bytes),
+// never past its end; once it is full, whatever else waits is discarded.
+// *count becomes the size of the last two-byte read that returned data (1 or
+// 2) and keeps its value when none did. Returns how many bytes this call put
+// at the start of `buffer`, counted or not.
+//
+// Each two-byte read waits up to 3 s. With settleMs >= 0, those after the
+// first that returned data wait only settleMs: the reply is over once the
+// line has been quiet that long.
+int readReply(Port *port, char *buffer, int size, int *count, long settleMs = -1);
 
 // The device that port number n names: "\\.\COM<n>" on Windows, the n-th
 // on-board UART (COM1 = /dev/ttyS0) elsewhere; empty when n names none.

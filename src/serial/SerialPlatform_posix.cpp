@@ -85,20 +85,28 @@ void sleepMicroseconds(long us)
 
 // A write on Windows completes once the bytes have gone out; a POSIX write
 // only queues them. Waiting here keeps the pauses between writes real gaps on
-// the line. Pseudo-terminals report an empty queue at once.
+// the line, and a write that cannot go out fails at its time-out.
+//
+// The queue is looked at every kDrainStepUs whatever it reports: a USB
+// adapter's driver reports its whole transfer buffer as queued (1280 bytes
+// for a full-speed CDC-ACM device) until the transfer completes about 1 ms
+// later, so the count says nothing about how long to wait. tcdrain would wake
+// on the completion itself, but nothing bounds it or lets a close end it.
+constexpr long kDrainStepUs = 100;
+
 bool drain(Port *port, Clock::time_point deadline)
 {
     for (;;) {
         int pending = 0;
+        // A port that cannot say (EIO once an adapter has been unplugged)
+        // cannot have sent the bytes either.
         if (::ioctl(port->fd, TIOCOUTQ, &pending) != 0)
-            return true; // the driver cannot tell: nothing to wait for
+            return false;
         if (pending <= 0)
             return true;
         if (port->interrupted.load() || Clock::now() >= deadline)
             return false;
-        // One byte takes 10 bit times: about 87 us at 115200 baud.
-        const long us = 1000000L * 10 * pending / long(kBaudRate);
-        sleepMicroseconds(us < 50 ? 50 : (us > 20000 ? 20000 : us));
+        sleepMicroseconds(kDrainStepUs);
     }
 }
 
@@ -368,12 +376,13 @@ bool write(Port *port, const void *data, std::size_t length)
     return ok;
 }
 
-long read(Port *port, void *buffer, std::size_t n)
+long read(Port *port, void *buffer, std::size_t n, long timeoutMs)
 {
     if (n == 0)
         return 0;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(kReadMsPerByte * n + kReadConstantMs);
+        Clock::now() + std::chrono::milliseconds(
+                           timeoutMs >= 0 ? timeoutMs : long(kReadMsPerByte * n + kReadConstantMs));
     char *p = static_cast<char *>(buffer);
     std::size_t got = 0;
     bool hungUp = false;

@@ -62,6 +62,18 @@ OpenFailure describeFailure(const std::string &path, DWORD error)
     return f;
 }
 
+// The projector's time-outs.
+COMMTIMEOUTS projectorTimeouts()
+{
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = kReadIntervalMs;
+    timeouts.ReadTotalTimeoutMultiplier = kReadMsPerByte;
+    timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
+    timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
+    timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+    return timeouts;
+}
+
 } // namespace
 
 Port *open(const std::string &path, OpenFailure *failure)
@@ -116,12 +128,7 @@ void configure(Port *port)
 
     PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR); // 0x000C
 
-    COMMTIMEOUTS timeouts;
-    timeouts.ReadIntervalTimeout = kReadIntervalMs;
-    timeouts.ReadTotalTimeoutMultiplier = kReadMsPerByte;
-    timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
-    timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
-    timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+    COMMTIMEOUTS timeouts = projectorTimeouts();
     SetCommTimeouts(h, &timeouts);
 
     SetCommMask(h, EV_TXEMPTY | EV_CTS); // 0x000C
@@ -132,7 +139,10 @@ bool write(Port *port, const void *data, std::size_t length)
     DWORD written = 0;
     const BOOL ok = !port->interrupted.load() &&
                     WriteFile(port->handle, data, DWORD(length), &written, nullptr);
-    if (!ok) {
+    // When the write time-out expires (a stalled line, say, with hardware
+    // flow control on), WriteFile returns TRUE with a short count: the bytes
+    // did not go out, so that is a failed write too.
+    if (!ok || written != DWORD(length)) {
         PurgeComm(port->handle,
                   PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); // 0x000F
         return false;
@@ -140,14 +150,28 @@ bool write(Port *port, const void *data, std::size_t length)
     return true;
 }
 
-long read(Port *port, void *buffer, std::size_t n)
+long read(Port *port, void *buffer, std::size_t n, long timeoutMs)
 {
     if (n == 0)
         return 0;
     if (port->interrupted.load())
         return -1;
+    // Time-outs belong to the handle: a read with its own sets them for this
+    // call and puts the projector's back after it. The write time-outs stay
+    // as they are, so a write on another thread is not affected.
+    if (timeoutMs >= 0) {
+        COMMTIMEOUTS timeouts = projectorTimeouts();
+        timeouts.ReadTotalTimeoutMultiplier = 0;
+        timeouts.ReadTotalTimeoutConstant = DWORD(timeoutMs > 0 ? timeoutMs : 1);
+        SetCommTimeouts(port->handle, &timeouts);
+    }
     DWORD got = 0;
-    if (!ReadFile(port->handle, buffer, DWORD(n), &got, nullptr))
+    const BOOL ok = ReadFile(port->handle, buffer, DWORD(n), &got, nullptr);
+    if (timeoutMs >= 0) {
+        COMMTIMEOUTS timeouts = projectorTimeouts();
+        SetCommTimeouts(port->handle, &timeouts);
+    }
+    if (!ok)
         return got > 0 ? long(got) : -1;
     return long(got);
 }

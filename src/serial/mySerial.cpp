@@ -4,7 +4,6 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -59,6 +58,8 @@ int mySerial::openDevice(const QString &path)
     // An open on an open port reopens it.
     closeDevice();
     sp::OpenFailure failure;
+    if (isShutDown())
+        return -1;
 #ifdef _WIN32
     sp::Port *port = sp::open(path.toStdString(), &failure);
 #else
@@ -74,11 +75,29 @@ int mySerial::openDevice(const QString &path)
         std::lock_guard<std::mutex> configuring(portLock);
         sp::configure(port);
     }
-    std::lock_guard<std::mutex> state(stateLock);
+    std::unique_lock<std::mutex> state(stateLock);
+    if (shutDownForGood) {
+        // Shut down while this open was under way.
+        state.unlock();
+        sp::close(port);
+        return -1;
+    }
     portHandle = port;
     portOpen = true;
     openFailure = sp::OpenFailure();
     return 0;
+}
+
+void mySerial::shutDown()
+{
+    {
+        std::lock_guard<std::mutex> state(stateLock);
+        shutDownForGood = true;
+        openFailure = sp::OpenFailure();
+        openFailure.error = sp::OpenError::Other;
+        openFailure.systemText = "the program is stopping";
+    }
+    closeDevice();
 }
 
 void mySerial::closeDevice()
@@ -132,53 +151,24 @@ bool mySerial::writeData(const char *data, int length)
     return ok;
 }
 
-bool mySerial::readData(char *out, int *count, int *received)
+bool mySerial::readData(char *out, int *count, int *received, int settleMs)
 {
     std::lock_guard<std::mutex> reading(readLock);
-    int stored = 0; // bytes the read loop counts
-    int placed = 0; // bytes in the buffer from this call, counted or not
-    sp::Port *port = acquire();
-    if (port) {
-        // A two-byte read, bounded by the room left in the buffer.
-        auto readPair = [&]() -> long {
-            const int room = kRxBufferSize - stored;
-            return room > 0 ? sp::read(port, rxBuffer + stored, std::size_t(std::min(2, room))) : 0;
-        };
-        long got = readPair();
-        while (got > 0) {
-            stored += int(got);
-            *count = int(got);
-            if (stored == kRxBufferSize) {
-                // Full: whatever else comes is discarded.
-                sp::purgeReceive(port);
-                break;
-            }
-            if (got == 2) {
-                const long waiting = sp::queued(port);
-                if (waiting > 0) {
-                    // Take what is already queued behind the reply, up to the
-                    // room left, and end the read there. Bytes that do not
-                    // fill the buffer stay uncounted.
-                    const int room = kRxBufferSize - stored;
-                    const long bulk = sp::read(port, rxBuffer + stored,
-                                               std::size_t(std::min<long>(waiting, room)));
-                    if (bulk == room) {
-                        stored += room;
-                        sp::purgeReceive(port);
-                    } else if (bulk > 0) {
-                        placed = stored + int(bulk);
-                    }
-                    break;
-                }
-            }
-            got = readPair();
-        }
+    int placed = 0;
+    if (sp::Port *port = acquire()) {
+        placed = sp::readReply(port, rxBuffer, kRxBufferSize, count, settleMs);
         release();
     }
     if (received)
-        *received = std::max(placed, stored);
+        *received = placed;
     std::memcpy(out, rxBuffer, kRxBufferSize);
     return true;
+}
+
+bool mySerial::isShutDown() const
+{
+    std::lock_guard<std::mutex> state(stateLock);
+    return shutDownForGood;
 }
 
 bool mySerial::isOpen() const

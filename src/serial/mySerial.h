@@ -43,10 +43,18 @@ public:
     // the receive buffer; *count is set to the size of the last two-byte read
     // that returned data (1 or 2), and keeps the caller's value when nothing
     // came. *received, when given, is the number of bytes this call stored
-    // at the start of `out`. Always returns true.
-    bool readData(char *out, int *count, int *received = nullptr);
+    // at the start of `out`. Each two-byte read waits up to 3 s; with
+    // settleMs >= 0 those after the first with data wait only settleMs.
+    // Always returns true.
+    bool readData(char *out, int *count, int *received = nullptr, int settleMs = -1);
 
     bool isOpen() const;
+
+    // For a process that is stopping: closes the port, waking any read or
+    // write in progress, and makes every later open fail, including one
+    // under way on another thread. Safe from any thread.
+    void shutDown();
+    bool isShutDown() const;
 
     // Why the latest open failed (error None after a successful one).
     serialplatform::OpenFailure lastOpenFailure() const;
@@ -64,11 +72,13 @@ private:
     serialplatform::Port *portHandle = nullptr;
     bool portOpen = false;
     serialplatform::OpenFailure openFailure;
+    bool shutDownForGood = false;
     // Serialises writes against each other and against configuring an open.
     std::mutex portLock;
     char *rxBuffer = nullptr;
 
-    // Guards portHandle, portOpen, openFailure and the number of calls using the handle.
+    // Guards portHandle, portOpen, openFailure, shutDownForGood and the
+    // number of calls using the handle.
     mutable std::mutex stateLock;
     std::condition_variable handleIdle;
     int handleUsers = 0;
