@@ -4,6 +4,7 @@
 #include "patterns/PatternFile.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <csignal>
@@ -70,6 +71,50 @@ private slots:
             for (int s = kMinStripes; s <= kMaxStripes; ++s)
                 QCOMPARE(at(phaseShiftPatterns(t, 3, s), 0, 0), s % 2 ? 0xff : 0x0);
         }
+    }
+
+    // Every step of the model and of this generator has its own precision:
+    // the phase of pattern k is accumulated in single precision one step of
+    // 2 pi / N at a time (not taken as k 2 pi / N), the period's reciprocal
+    // is single, the level is rounded to single before it is truncated, and
+    // so on. Doing one step in the other precision leaves the values above
+    // as they are but moves a value by one in a few percent of runs. These
+    // runs are picked so that each such slip tried changes at least one of
+    // their digests.
+    void phaseShiftPrecision_data()
+    {
+        QTest::addColumn<float>("scan");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("stripes");
+        QTest::addColumn<QByteArray>("digest");
+        QTest::newRow("8000 N3 S16") << 8000.0f << 3 << 16 << QByteArray("3948e4acabc5c459");
+        QTest::newRow("8000 N4 S33") << 8000.0f << 4 << 33 << QByteArray("e2bb07d4db644f27");
+        QTest::newRow("10000 N5 S21") << 10000.0f << 5 << 21 << QByteArray("9e6e92096ded35da");
+        QTest::newRow("1941 N7 S50") << 1941.0f << 7 << 50 << QByteArray("737b00154796f1df");
+        QTest::newRow("7761 N7 S106") << 7761.0f << 7 << 106 << QByteArray("28cf38eeb49a75f7");
+        QTest::newRow("4851 N6 S22") << 4851.0f << 6 << 22 << QByteArray("f4bb0f69c7f176e1");
+    }
+
+    void phaseShiftPrecision()
+    {
+        QFETCH(float, scan);
+        QFETCH(int, steps);
+        QFETCH(int, stripes);
+        QFETCH(QByteArray, digest);
+        const PatternRun run = phaseShiftPatterns(computeScanTiming(scan), steps, stripes);
+        QCOMPARE(int(run.values.size()), steps * kSamplesPerPage);
+        const QByteArray bytes(reinterpret_cast<const char *>(run.values.data()),
+                               int(run.values.size()));
+        QCOMPARE(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16),
+                 digest);
+    }
+
+    // Values that the phase taken as k 2 pi / N in double would each move by one.
+    void phaseShiftAccumulatedPhase()
+    {
+        QCOMPARE(at(phaseShiftPatterns(computeScanTiming(8000.0f), 3, 16), 2, 41), 0x1f);
+        QCOMPARE(at(phaseShiftPatterns(computeScanTiming(8000.0f), 4, 33), 2, 219), 0xed);
+        QCOMPARE(at(phaseShiftPatterns(computeScanTiming(10000.0f), 5, 21), 4, 513), 0x69);
     }
 
     void grayCodeSwitchesAt10000()
