@@ -29,6 +29,14 @@ QVector<int> switches(const PatternRun &run, int p)
     return after;
 }
 
+// A short digest of a run's values.
+QByteArray digest(const PatternRun &run)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(run.values.data()),
+                           int(run.values.size()));
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16);
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -103,10 +111,7 @@ private slots:
         QFETCH(QByteArray, digest);
         const PatternRun run = phaseShiftPatterns(computeScanTiming(scan), steps, stripes);
         QCOMPARE(int(run.values.size()), steps * kSamplesPerPage);
-        const QByteArray bytes(reinterpret_cast<const char *>(run.values.data()),
-                               int(run.values.size()));
-        QCOMPARE(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16),
-                 digest);
+        QCOMPARE(::digest(run), digest);
     }
 
     // Values that the phase taken as k 2 pi / N in double would each move by one.
@@ -115,6 +120,41 @@ private slots:
         QCOMPARE(at(phaseShiftPatterns(computeScanTiming(8000.0f), 3, 16), 2, 41), 0x1f);
         QCOMPARE(at(phaseShiftPatterns(computeScanTiming(8000.0f), 4, 33), 2, 219), 0xed);
         QCOMPARE(at(phaseShiftPatterns(computeScanTiming(10000.0f), 5, 21), 4, 513), 0x69);
+    }
+
+    // The level patterns hang on the model's boundary and sample times. A
+    // slip in the precision of one of their steps (the arcsine or the
+    // arctangent in double, the division by 2 pi in single, a sample
+    // instant that keeps its fraction, the Gray ratio with the single
+    // tangent, ...) moves a sample across a boundary in some runs only, and
+    // in none that the checks at 8000 and 10000 look at. These runs are
+    // picked so that each such slip tried changes at least one digest.
+    void levelPrecision_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<float>("scan");
+        QTest::addColumn<int>("count"); // Gray-code bits or square-wave stripes
+        QTest::addColumn<QByteArray>("digest");
+        QTest::newRow("square 3105 S105")
+            << "square" << 3105.0f << 105 << QByteArray("e4cca8ac53f46513");
+        QTest::newRow("square 11932 S46")
+            << "square" << 11932.0f << 46 << QByteArray("81d80cc0f6e4f64f");
+        QTest::newRow("gray 8246 M10") << "gray" << 8246.0f << 10 << QByteArray("1a985bd32e43ef0d");
+        QTest::newRow("gray 11447 M10")
+            << "gray" << 11447.0f << 10 << QByteArray("2b8e4501159c70ff");
+    }
+
+    void levelPrecision()
+    {
+        QFETCH(QString, kind);
+        QFETCH(float, scan);
+        QFETCH(int, count);
+        QFETCH(QByteArray, digest);
+        const ScanTiming t = computeScanTiming(scan);
+        const PatternRun run =
+            kind == "gray" ? grayCodePatterns(t, count) : squareWavePatterns(t, count);
+        QCOMPARE(int(run.values.size()), run.patternCount * kSamplesPerPage);
+        QCOMPARE(::digest(run), digest);
     }
 
     void grayCodeSwitchesAt10000()
