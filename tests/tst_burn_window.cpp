@@ -8,7 +8,9 @@
 #include "burn/BurnProtocol.h"
 #include "serial/mySerial.h"
 
+#include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -200,6 +202,12 @@ void TestBurnWindow::wholeBurnToSuccess()
     lines[7] = "0x00";
 
     QSignalSpy progress(ui->progressBar_BurnRecord, &QProgressBar::valueChanged);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> progressAt; // when each value of the spy was set
+    const QMetaObject::Connection timing =
+        connect(ui->progressBar_BurnRecord, &QProgressBar::valueChanged, &w,
+                [&] { progressAt.append(clock.elapsed()); });
     ui->pushButton_BurnRecord->click();
     QCOMPARE(ui->label_Message->text(), QStringLiteral("烧录过程中，请稍等"));
     QCOMPARE(ui->progressBar_BurnRecord->maximum(), 2048);
@@ -243,8 +251,19 @@ void TestBurnWindow::wholeBurnToSuccess()
 
     // 2048 values at 10 ms: about 20.5 s, then the success box.
     seen = ModalSeen();
-    answerNextModal(&seen, QString(), 40000);
+    qint64 successAt = -1;
+    answerNextModal(&seen, QString(), 40000, [&](QWidget *box) {
+        successAt = clock.elapsed();
+        if (!pressButton(box, QStringLiteral("确认")))
+            qobject_cast<QDialog *>(box)->reject();
+    });
     QVERIFY(QTest::qWaitFor([&] { return seen.seen; }, 40000));
+    // The countdown, from the bar's reset at its start to the box that
+    // follows its last value: at least 2047 steps of 10 ms. Seeing the box
+    // late can only make this longer.
+    disconnect(timing);
+    const qint64 countdownMs = successAt - progressAt.value(firstZero);
+    QVERIFY2(countdownMs >= 2047 * 10, qPrintable(QString::number(countdownMs)));
     QCOMPARE(seen.text, QStringLiteral("烧录完成!"));
     QCOMPARE(seen.title, QStringLiteral("提示"));
     QTest::qWait(50);

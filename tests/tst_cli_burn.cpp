@@ -84,25 +84,42 @@ void TestCliBurn::streamAndPauses()
     QCOMPARE(got, expected);
 
     // The pauses sit after the right bytes: header of block 0 (offsets 11,
-    // 12, 14, 16), block end and header of block 1, the commit.
-    // A loaded machine may add short stalls of its own; every protocol
-    // pause must be there at its byte.
-    QMap<qint64, double> gaps;
-    for (const QJsonValue &g : t["gaps"].toArray())
-        gaps.insert(qint64(g.toObject()["offset"].toDouble()), g.toObject()["ms"].toDouble());
+    // 12, 14, 16), block end and header of block 1, the commit. Each must
+    // last at least 0.95 of its length. A pause is a sleep of the sender and
+    // can only come out longer; but the simulator timestamps a byte when it
+    // gets to read it, and a busy machine that is late with the byte before
+    // a pause shortens the gap seen by a few milliseconds now and then. A
+    // sleep that is too short is short in every transfer, so a gap that
+    // measures short is measured again in up to two more transfers.
     const qint64 end0 = 16 + 1024; // first byte of block 0's end
     const QList<qint64> expectedGaps{11,        12,        14,        16,
                                      end0 + 2,  end0 + 4,  end0 + 5,  end0 + 15,
                                      end0 + 16, end0 + 18, end0 + 20, end0 + 20 + 1 + 11};
-    for (qint64 offset : expectedGaps) {
-        QVERIFY2(gaps.contains(offset), qPrintable(QString::number(offset)));
-        const double expectedMs = offset == expectedGaps.last() ? 300 : 100;
-        // The simulator timestamps a byte when it gets to read it; a busy
-        // machine can delay that by tens of milliseconds, which shortens the
-        // gap it sees. A missing pause shows as no gap at all.
-        QVERIFY2(gaps.value(offset) >= expectedMs * 0.6,
-                 qPrintable(QString("%1: %2 ms").arg(offset).arg(gaps.value(offset))));
+    QMap<qint64, QStringList> unconfirmed; // offset -> what each transfer showed
+    for (qint64 offset : expectedGaps)
+        unconfirmed.insert(offset, {});
+    for (int transfer = 1; transfer <= 3 && !unconfirmed.isEmpty(); ++transfer) {
+        if (transfer > 1) {
+            QCOMPARE(runDvkctl({"burn", file, "--port", sim.path(), "--no-wait"}), 0);
+            QVERIFY(sim.waitForEvents("transfer", transfer));
+        }
+        QMap<qint64, double> gaps;
+        for (const QJsonValue &g : sim.events("transfer").at(transfer - 1)["gaps"].toArray())
+            gaps.insert(qint64(g.toObject()["offset"].toDouble()), g.toObject()["ms"].toDouble());
+        for (qint64 offset : unconfirmed.keys()) {
+            const double nominalMs = offset == expectedGaps.last() ? 300 : 100;
+            if (gaps.contains(offset) && gaps.value(offset) >= nominalMs * 0.95)
+                unconfirmed.remove(offset);
+            else
+                unconfirmed[offset].append(gaps.contains(offset)
+                                               ? QString("%1 ms").arg(gaps.value(offset))
+                                               : QString("none"));
+        }
     }
+    QStringList shortPauses;
+    for (auto it = unconfirmed.cbegin(); it != unconfirmed.cend(); ++it)
+        shortPauses.append(QString("%1: %2").arg(it.key()).arg(it.value().join(", ")));
+    QVERIFY2(unconfirmed.isEmpty(), qPrintable(shortPauses.join("; ")));
     QVERIFY(err.contains("commit command sent"));
 }
 

@@ -4,6 +4,7 @@
 #include "patterns/PatternFile.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <csignal>
@@ -26,6 +27,14 @@ QVector<int> switches(const PatternRun &run, int p)
         if (at(run, p, i) != at(run, p, i - 1))
             after.append(i - 1);
     return after;
+}
+
+// A short digest of a run's values.
+QByteArray digest(const PatternRun &run)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(run.values.data()),
+                           int(run.values.size()));
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16);
 }
 
 QByteArray readAll(const QString &path)
@@ -70,6 +79,82 @@ private slots:
             for (int s = kMinStripes; s <= kMaxStripes; ++s)
                 QCOMPARE(at(phaseShiftPatterns(t, 3, s), 0, 0), s % 2 ? 0xff : 0x0);
         }
+    }
+
+    // Every step of the model and of this generator has its own precision:
+    // the phase of pattern k is accumulated in single precision one step of
+    // 2 pi / N at a time (not taken as k 2 pi / N), the period's reciprocal
+    // is single, the level is rounded to single before it is truncated, and
+    // so on. Doing one step in the other precision leaves the values above
+    // as they are but moves a value by one in a few percent of runs. These
+    // runs are picked so that each such slip tried changes at least one of
+    // their digests.
+    void phaseShiftPrecision_data()
+    {
+        QTest::addColumn<float>("scan");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("stripes");
+        QTest::addColumn<QByteArray>("digest");
+        QTest::newRow("8000 N3 S16") << 8000.0f << 3 << 16 << QByteArray("3948e4acabc5c459");
+        QTest::newRow("8000 N4 S33") << 8000.0f << 4 << 33 << QByteArray("e2bb07d4db644f27");
+        QTest::newRow("10000 N5 S21") << 10000.0f << 5 << 21 << QByteArray("9e6e92096ded35da");
+        QTest::newRow("1941 N7 S50") << 1941.0f << 7 << 50 << QByteArray("737b00154796f1df");
+        QTest::newRow("7761 N7 S106") << 7761.0f << 7 << 106 << QByteArray("28cf38eeb49a75f7");
+        QTest::newRow("4851 N6 S22") << 4851.0f << 6 << 22 << QByteArray("f4bb0f69c7f176e1");
+    }
+
+    void phaseShiftPrecision()
+    {
+        QFETCH(float, scan);
+        QFETCH(int, steps);
+        QFETCH(int, stripes);
+        QFETCH(QByteArray, digest);
+        const PatternRun run = phaseShiftPatterns(computeScanTiming(scan), steps, stripes);
+        QCOMPARE(int(run.values.size()), steps * kSamplesPerPage);
+        QCOMPARE(::digest(run), digest);
+    }
+
+    // Values that the phase taken as k 2 pi / N in double would each move by one.
+    void phaseShiftAccumulatedPhase()
+    {
+        QCOMPARE(at(phaseShiftPatterns(computeScanTiming(8000.0f), 3, 16), 2, 41), 0x1f);
+        QCOMPARE(at(phaseShiftPatterns(computeScanTiming(8000.0f), 4, 33), 2, 219), 0xed);
+        QCOMPARE(at(phaseShiftPatterns(computeScanTiming(10000.0f), 5, 21), 4, 513), 0x69);
+    }
+
+    // The level patterns hang on the model's boundary and sample times. A
+    // slip in the precision of one of their steps (the arcsine or the
+    // arctangent in double, the division by 2 pi in single, a sample
+    // instant that keeps its fraction, the Gray ratio with the single
+    // tangent, ...) moves a sample across a boundary in some runs only, and
+    // in none that the checks at 8000 and 10000 look at. These runs are
+    // picked so that each such slip tried changes at least one digest.
+    void levelPrecision_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<float>("scan");
+        QTest::addColumn<int>("count"); // Gray-code bits or square-wave stripes
+        QTest::addColumn<QByteArray>("digest");
+        QTest::newRow("square 3105 S105")
+            << "square" << 3105.0f << 105 << QByteArray("e4cca8ac53f46513");
+        QTest::newRow("square 11932 S46")
+            << "square" << 11932.0f << 46 << QByteArray("81d80cc0f6e4f64f");
+        QTest::newRow("gray 8246 M10") << "gray" << 8246.0f << 10 << QByteArray("1a985bd32e43ef0d");
+        QTest::newRow("gray 11447 M10")
+            << "gray" << 11447.0f << 10 << QByteArray("2b8e4501159c70ff");
+    }
+
+    void levelPrecision()
+    {
+        QFETCH(QString, kind);
+        QFETCH(float, scan);
+        QFETCH(int, count);
+        QFETCH(QByteArray, digest);
+        const ScanTiming t = computeScanTiming(scan);
+        const PatternRun run =
+            kind == "gray" ? grayCodePatterns(t, count) : squareWavePatterns(t, count);
+        QCOMPARE(int(run.values.size()), run.patternCount * kSamplesPerPage);
+        QCOMPARE(::digest(run), digest);
     }
 
     void grayCodeSwitchesAt10000()

@@ -2,6 +2,7 @@
 // projector simulator.
 #include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
+#include "support/PseudoTerminalPeer.h"
 #include "support/Simulator.h"
 #include "support/TestSupport.h"
 #include "ui_mainwindow.h"
@@ -174,6 +175,41 @@ private slots:
         QCOMPARE(enabledCount(ui), 0);
         QCOMPARE(access.scanRate(), 0.0f); // the stale 1234 never arrived
         QCOMPARE(ui->pushButton_SerialPort->text(), QString("关闭串口"));
+    }
+
+    // A projector that answers late: it holds its reply to the first
+    // opening's query until the port has been closed and opened again. The
+    // first opening's read ends empty at the close, and what it brings
+    // belongs to an opening that is gone: taken in while the port is closed,
+    // it must neither warn nor unlock. The reply then serves the new opening.
+    void lateAnswerAfterReopen()
+    {
+        MainWindowTestAccess access(w);
+        PseudoTerminalPeer projector;
+        QVERIFY(projector.isOpen());
+        const QByteArray query(reinterpret_cast<const char *>(access.handshake()), 3);
+        projector.onReceived([&] {
+            if (projector.received() == query + query)
+                projector.send(QByteArray::fromHex("0309")); // 777
+        });
+        selectPort(projector.path());
+        QSignalSpy codes(w, SIGNAL(ErrorMessageSignal(int)));
+        ModalCollector collector; // rejects the directory dialogs
+
+        ui->pushButton_SerialPort->click();
+        QTRY_COMPARE(projector.received(), query);
+        ui->pushButton_SerialPort->click();
+        // The first read's outcome was queued before the close returned.
+        QTest::qWait(200);
+        QCOMPARE(codes.size(), 0);
+        QCOMPARE(enabledCount(ui), 0);
+
+        ui->pushButton_SerialPort->click();
+        QTRY_COMPARE_WITH_TIMEOUT(enabledCount(ui), 12, 8000);
+        QCOMPARE(access.scanRate(), 777.0f);
+        QCOMPARE(codes.size(), 1);
+        QCOMPARE(codes.first().first().toInt(), -6);
+        QCOMPARE(collector.seen.size(), 2); // the two directory dialogs, no warning
     }
 
     void exitWhileTheReadWaits()
