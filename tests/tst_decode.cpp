@@ -1,0 +1,340 @@
+// Decoding camera captures of projected sets, against the renderer's truth:
+// position accuracy, validity where the scene is shadowed or saturated, the
+// set combinations refused, and the burn check naming captures that do not
+// show their page.
+#include "patterns/CaptureCheck.h"
+#include "patterns/CaptureDecoder.h"
+#include "patterns/Generators.h"
+#include "support/CaptureRenderer.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace
+{
+
+const float kScanValue = 10000.0f;
+
+// One projector column in u.
+constexpr double kColumn = 2.0 / kSamplesPerPage;
+
+// The pages of a pattern file and the sets it holds.
+struct FileSets {
+    std::vector<std::vector<int>> pages;
+    std::vector<CaptureSetRequest> sets;
+};
+
+CaptureSetRequest setOf(const QString &text)
+{
+    CaptureSetRequest r;
+    QString why;
+    if (!parseCaptureSetRequest(text, &r, &why))
+        qFatal("bad set in test: %s", qPrintable(why));
+    return r;
+}
+
+// A file of sets given as "gray:6", "phase:4x32", "square:32", "dark" or
+// "light", laid out from page 1 on in that order.
+FileSets fileOf(const ScanTiming &t, const QStringList &kinds)
+{
+    FileSets f;
+    for (const QString &kind : kinds) {
+        const QStringList parts = kind.split(':');
+        PatternRun run;
+        if (parts[0] == "gray")
+            run = grayCodePatterns(t, parts[1].toInt());
+        else if (parts[0] == "phase")
+            run = phaseShiftPatterns(t, parts[1].section('x', 0, 0).toInt(),
+                                     parts[1].section('x', 1, 1).toInt());
+        else if (parts[0] == "square")
+            run = squareWavePatterns(t, parts[1].toInt());
+        else
+            run = fixedPattern(parts[0] == "dark" ? 0 : 255);
+        const int page = int(f.pages.size()) + 1;
+        f.sets.push_back(setOf(QString("%1@%2").arg(kind).arg(page)));
+        for (int p = 0; p < run.patternCount; ++p)
+            f.pages.emplace_back(run.values.begin() + p * kSamplesPerPage,
+                                 run.values.begin() + (p + 1) * kSamplesPerPage);
+    }
+    return f;
+}
+
+CapturePlan planOf(const FileSets &f)
+{
+    CapturePlan plan;
+    QString why;
+    if (!planCaptureDecode(f.sets, &plan, &why))
+        qFatal("sets refused in test: %s", qPrintable(why));
+    return plan;
+}
+
+struct Accuracy {
+    double rmsColumns = 0.0;
+    double withinHalf = 0.0; // share of measured pixels within half a period
+    qint64 wholePeriods = 0; // off by a period or more
+    double validOfLit = 0.0; // of the lit pixels away from edges
+    qint64 shadowValid = 0;  // pixels well inside the shadow that decode
+    qint64 patchValid = 0;   // ... inside the saturated patch
+    qint64 shadowPixels = 0;
+    qint64 patchPixels = 0;
+};
+
+// Over valid pixels away from depth edges and edges of the light.
+Accuracy measure(const RenderedCaptures &r, const DecodedPositions &d, double period)
+{
+    Accuracy a;
+    qint64 lit = 0, litValid = 0, measured = 0, within = 0;
+    double sum = 0.0;
+    for (size_t i = 0; i < r.truth.size(); ++i) {
+        if (r.nearEdge[i])
+            continue;
+        if (r.shadowed[i]) {
+            ++a.shadowPixels;
+            a.shadowValid += d.valid[i];
+        }
+        if (r.patch[i]) {
+            ++a.patchPixels;
+            a.patchValid += d.valid[i];
+        }
+        if (!r.lit[i])
+            continue;
+        ++lit;
+        if (!d.valid[i])
+            continue;
+        ++litValid;
+        const double e = double(d.position[i]) - double(r.truth[i]);
+        sum += e * e;
+        ++measured;
+        within += std::fabs(e) <= 0.5 * period;
+        a.wholePeriods += std::fabs(e) >= period;
+    }
+    a.rmsColumns = measured ? std::sqrt(sum / double(measured)) / kColumn : 0.0;
+    a.withinHalf = measured ? double(within) / double(measured) : 0.0;
+    a.validOfLit = lit ? double(litValid) / double(lit) : 0.0;
+    return a;
+}
+
+// A Gray page with its lit stripe nearest the middle of the window made dark.
+std::vector<int> withStripeFlipped(std::vector<int> page)
+{
+    int bestStart = 0, bestEnd = 0, bestDistance = kSamplesPerPage;
+    for (int i = 0; i < kSamplesPerPage;) {
+        int j = i;
+        while (j < kSamplesPerPage && page[size_t(j)] == page[size_t(i)])
+            ++j;
+        const int distance = std::abs((i + j) / 2 - kSamplesPerPage / 2);
+        if (page[size_t(i)] == 255 && distance < bestDistance) {
+            bestDistance = distance;
+            bestStart = i;
+            bestEnd = j;
+        }
+        i = j;
+    }
+    for (int i = bestStart; i < bestEnd; ++i)
+        page[size_t(i)] = 0;
+    return page;
+}
+
+} // namespace
+
+class TestDecode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void setsThatCannotBeDecodedTogether_data()
+    {
+        QTest::addColumn<QStringList>("sets");
+        QTest::addColumn<QString>("why"); // empty: accepted
+        QTest::newRow("gray and phase") << QStringList{"gray:6@1", "phase:4x32@7"} << "";
+        QTest::newRow("one period alone") << QStringList{"phase:3x1@1"} << "";
+        QTest::newRow("square, one period") << QStringList{"square:1@1", "dark@5"} << "";
+        QTest::newRow("gray alone") << QStringList{"gray:8@1", "light@9", "dark@10"} << "";
+        QTest::newRow("gray numbers square") << QStringList{"gray:5@1", "square:16@6"} << "";
+        QTest::newRow("periods unnumbered")
+            << QStringList{"phase:4x32@1"} << "give a Gray-code set to number its periods";
+        QTest::newRow("one stripe per period")
+            << QStringList{"gray:5@1", "phase:4x32@6"} << "fewer than two per period";
+        QTest::newRow("periods not whole")
+            << QStringList{"gray:7@1", "phase:4x24@8"} << "do not divide into 24 whole periods";
+        QTest::newRow("square unnumbered") << QStringList{"square:4@1"} << "number its periods";
+        QTest::newRow("two gray sets")
+            << QStringList{"gray:4@1", "gray:5@5"} << "give at most one gray set";
+        QTest::newRow("page in two sets")
+            << QStringList{"gray:6@1", "phase:4x32@6"} << "page 6 is in two sets";
+        QTest::newRow("references only")
+            << QStringList{"dark@1", "light@2"} << "no set to take positions from";
+    }
+    void setsThatCannotBeDecodedTogether()
+    {
+        QFETCH(QStringList, sets);
+        QFETCH(QString, why);
+        std::vector<CaptureSetRequest> requests;
+        for (const QString &text : sets)
+            requests.push_back(setOf(text));
+        CapturePlan plan;
+        QString error;
+        QCOMPARE(planCaptureDecode(requests, &plan, &error), why.isEmpty());
+        QVERIFY2(error.contains(why), qPrintable(error));
+        if (why.isEmpty()) {
+            // One capture per page used, pages in increasing order.
+            QVERIFY(std::is_sorted(plan.pages.begin(), plan.pages.end()));
+            int pages = 0;
+            for (const CaptureSetRequest &s : requests)
+                pages += s.patternCount();
+            QCOMPARE(int(plan.pages.size()), pages);
+        }
+
+        CaptureSetRequest r;
+        QVERIFY(parseCaptureSetRequest("light@12", &r, &error));
+        QCOMPARE(r.kind, CaptureSetKind::Light);
+        QCOMPARE(r.text(), QString("light@12"));
+        for (const char *bad : {"dark@0", "dark", "grey@3", "light@x", "phase:4@1"})
+            QVERIFY2(!parseCaptureSetRequest(bad, &r, &error), bad);
+    }
+
+    // Error in projector columns over the valid pixels away from depth
+    // edges, against the renderer's truth (320 x 256, 8-bit, 1 % noise,
+    // 1-pixel blur, half a column of laser spot).
+    void accuracy_data()
+    {
+        QTest::addColumn<QStringList>("file");
+        QTest::addColumn<double>("gamma");
+        QTest::addColumn<double>("viewShare");
+        QTest::addColumn<double>("period"); // of the finest set, in u
+        QTest::addColumn<double>("rmsLimit");
+        QTest::addColumn<double>("withinLimit");
+        const QStringList grayPhase{"gray:6", "phase:4x32", "dark", "light"};
+        QTest::newRow("gray 6 + phase 4x32") << grayPhase << 1.0 << 0.8 << 2.0 / 32 << 0.15 << 1.0;
+        QTest::newRow("threshold from the phase")
+            << QStringList{"gray:6", "phase:4x32"} << 1.0 << 0.8 << 2.0 / 32 << 0.15 << 1.0;
+        QTest::newRow("gamma 2.2, 4 steps") << grayPhase << 2.2 << 0.8 << 2.0 / 32 << 0.25 << 1.0;
+        QTest::newRow("gamma 2.2, 8 steps") << QStringList{"gray:6", "phase:8x32", "dark", "light"}
+                                            << 2.2 << 0.8 << 2.0 / 32 << 0.2 << 1.0;
+        QTest::newRow("gray 6 + square 32")
+            << QStringList{"gray:6", "square:32"} << 1.0 << 0.8 << 2.0 / 32 << 0.6 << 1.0;
+        // Gray code alone, every stripe some 4 pixels wide: within half a
+        // stripe.
+        QTest::newRow("gray 8 alone")
+            << QStringList{"gray:8", "dark", "light"} << 1.0 << 0.3 << 2.0 / 256 << 1.0 << 0.99;
+        QTest::newRow("gray 8, no references")
+            << QStringList{"gray:8"} << 1.0 << 0.3 << 2.0 / 256 << 1.0 << 0.99;
+    }
+    void accuracy()
+    {
+        QFETCH(QStringList, file);
+        QFETCH(double, gamma);
+        QFETCH(double, viewShare);
+        QFETCH(double, period);
+        QFETCH(double, rmsLimit);
+        QFETCH(double, withinLimit);
+        const ScanTiming t = computeScanTiming(kScanValue);
+        const FileSets f = fileOf(t, file);
+        CaptureScene scene;
+        scene.gamma = gamma;
+        scene.viewShare = viewShare;
+        const RenderedCaptures r = renderCaptures(scene, t, f.pages);
+        const DecodedPositions d =
+            CaptureDecoder(planOf(f), t).decode(r.planes(), r.width, r.height);
+        const Accuracy a = measure(r, d, period);
+        qInfo("RMS %.3f columns, %.2f %% within half a period, %.2f %% of the lit pixels valid",
+              a.rmsColumns, 100.0 * a.withinHalf, 100.0 * a.validOfLit);
+        QVERIFY2(a.rmsColumns <= rmsLimit, qPrintable(QString::number(a.rmsColumns)));
+        QVERIFY(a.withinHalf >= withinLimit);
+        QCOMPARE(a.wholePeriods, qint64(0));
+        QVERIFY(a.validOfLit >= 0.99);
+        // Where the projector's light does not reach, or a capture is
+        // saturated, nothing decodes (the close view sees neither).
+        if (viewShare < 0.5)
+            return;
+        QVERIFY(a.shadowPixels > 500 && a.patchPixels > 100);
+        QCOMPARE(a.shadowValid, qint64(0));
+        QCOMPARE(a.patchValid, qint64(0));
+        QVERIFY(d.saturatedCount >= a.patchPixels);
+    }
+
+    void burnCheck_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QStringList>("named"); // problems expected, in order
+        QTest::addColumn<bool>("runsBack");
+        QTest::newRow("in order") << 0 << QStringList() << false;
+        QTest::newRow("phase steps swapped")
+            << 1 << QStringList{"capture 8 shows page 9", "capture 9 shows page 8"} << false;
+        QTest::newRow("gray and phase swapped")
+            << 2 << QStringList{"capture 3 shows page 8", "capture 8 shows page 3"} << true;
+        // No pixel on its own sees this: only the order of the positions.
+        QTest::newRow("two gray captures swapped")
+            << 3 << QStringList{"capture 4 shows page 5", "capture 5 shows page 4"} << true;
+        QTest::newRow("a stripe flipped, finest gray page")
+            << 4 << QStringList{"capture 6 differs from page 6"} << false;
+        QTest::newRow("a stripe flipped, middle gray page")
+            << 5 << QStringList{"capture 4 matches page 4 only"} << true;
+    }
+    void burnCheck()
+    {
+        QFETCH(int, fault);
+        QFETCH(QStringList, named);
+        QFETCH(bool, runsBack);
+        const ScanTiming t = computeScanTiming(kScanValue);
+        const FileSets f = fileOf(t, {"gray:6", "phase:4x32", "dark", "light"});
+        std::vector<std::vector<int>> shown = f.pages;
+        switch (fault) {
+        case 1:
+            std::swap(shown[7], shown[8]);
+            break;
+        case 2:
+            std::swap(shown[2], shown[7]);
+            break;
+        case 3:
+            std::swap(shown[3], shown[4]);
+            break;
+        case 4:
+            shown[5] = withStripeFlipped(shown[5]);
+            break;
+        case 5:
+            shown[3] = withStripeFlipped(shown[3]);
+            break;
+        }
+        const CaptureDecoder decoder(planOf(f), t);
+        const RenderedCaptures r = renderCaptures(CaptureScene(), t, shown);
+        const DecodedPositions d = decoder.decode(r.planes(), r.width, r.height);
+        const CaptureCheckResult c =
+            checkCaptures(decoder, f.pages, r.planes(), r.width, r.height, d);
+        const QByteArray problems = c.problems.join(" | ").toUtf8();
+        QCOMPARE(c.consistent, named.isEmpty());
+        QCOMPARE(int(c.pages.size()), 12);
+        QCOMPARE(c.runBackShare > kMaxRunBackShare, runsBack);
+        // Exactly the captures at fault are named, nothing else but the
+        // positions running back.
+        int k = 0;
+        for (const QString &problem : c.problems) {
+            if (problem.startsWith("decoded positions run back"))
+                continue;
+            QVERIFY2(k < named.size() && problem.startsWith(named[k]), problems.constData());
+            ++k;
+        }
+        QVERIFY2(k == named.size(), problems.constData());
+        for (const PageMatch &m : c.pages) {
+            QCOMPARE(m.page, m.capture);
+            const bool accused = problems.contains(QString("capture %1 ").arg(m.capture).toUtf8());
+            if (!accused) {
+                QVERIFY2(m.match >= kMinPageMatch, problems.constData());
+                QCOMPARE(m.bestPage, m.page);
+            }
+        }
+        if (fault == 0) {
+            // Contrast of every pattern capture, none for the references.
+            for (int p = 0; p < 10; ++p)
+                QVERIFY(c.pages[size_t(p)].contrast > 0.5);
+            QVERIFY(std::isnan(c.pages[10].contrast) && std::isnan(c.pages[11].contrast));
+            QVERIFY(c.runBackShare < 0.1 * kMaxRunBackShare);
+        }
+        if (fault == 3)
+            QVERIFY(c.runBackShare > 10 * kMaxRunBackShare);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDecode)
+#include "tst_decode.moc"
