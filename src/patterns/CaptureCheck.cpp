@@ -120,8 +120,8 @@ public:
     Span span(double u, double width) const
     {
         const double half = std::max(0.5 * width, 1e-6);
-        const double a = std::max(u - half, edges.front());
-        const double b = std::max(std::min(u + half, edges.back()), a + 1e-6);
+        const double a = std::clamp(u - half, edges.front(), edges.back() - 1e-6);
+        const double b = std::clamp(u + half, a + 1e-6, edges.back());
         return {a, b, cellOf(a), cellOf(b)};
     }
     double average(int p, const Span &s) const
