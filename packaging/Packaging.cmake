@@ -38,8 +38,10 @@ The package holds the desktop application dvk-sp, the command-line tool
 dvkctl (which includes a projector simulator), and a udev rule that gives the
 logged-in user access to USB serial adapters and keeps ModemManager away
 from them.")
-# The Qt libraries and the C++ runtime, as dpkg-shlibdeps finds them.
+# The Qt libraries and the C++ runtime, as dpkg-shlibdeps finds them, and
+# Qt's TIFF reader, which dvkctl decode loads as a plugin for TIFF captures.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt5-image-formats-plugins")
 # Every text of the window is Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 

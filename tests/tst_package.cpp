@@ -182,6 +182,8 @@ private slots:
         for (const char *needed : {"libqt5core5a", "libqt5gui5", "libqt5widgets5",
                                    "libqt5serialport5", "libstdc++6", "libc6"})
             QVERIFY2(depends.value(needed).contains(" (>= "), qPrintable(field["Depends"]));
+        // TIFF captures are read through Qt's plugin.
+        QVERIFY2(depends.contains("qt5-image-formats-plugins"), qPrintable(field["Depends"]));
 
         // The file list: exactly what cmake --install puts under /usr.
         r = run("dpkg-deb", {"--contents", deb});
