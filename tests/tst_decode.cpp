@@ -4,7 +4,6 @@
 // show their page.
 #include "patterns/CaptureCheck.h"
 #include "patterns/CaptureDecoder.h"
-#include "patterns/Generators.h"
 #include "support/CaptureRenderer.h"
 
 #include <QtTest>
@@ -16,15 +15,6 @@ namespace
 
 const float kScanValue = 10000.0f;
 
-// One projector column in u.
-constexpr double kColumn = 2.0 / kSamplesPerPage;
-
-// The pages of a pattern file and the sets it holds.
-struct FileSets {
-    std::vector<std::vector<int>> pages;
-    std::vector<CaptureSetRequest> sets;
-};
-
 CaptureSetRequest setOf(const QString &text)
 {
     CaptureSetRequest r;
@@ -34,85 +24,16 @@ CaptureSetRequest setOf(const QString &text)
     return r;
 }
 
-// A file of sets given as "gray:6", "phase:4x32", "square:32", "dark" or
-// "light", laid out from page 1 on in that order.
-FileSets fileOf(const ScanTiming &t, const QStringList &kinds)
+CapturePlan planOf(const GeneratedFile &f)
 {
-    FileSets f;
-    for (const QString &kind : kinds) {
-        const QStringList parts = kind.split(':');
-        PatternRun run;
-        if (parts[0] == "gray")
-            run = grayCodePatterns(t, parts[1].toInt());
-        else if (parts[0] == "phase")
-            run = phaseShiftPatterns(t, parts[1].section('x', 0, 0).toInt(),
-                                     parts[1].section('x', 1, 1).toInt());
-        else if (parts[0] == "square")
-            run = squareWavePatterns(t, parts[1].toInt());
-        else
-            run = fixedPattern(parts[0] == "dark" ? 0 : 255);
-        const int page = int(f.pages.size()) + 1;
-        f.sets.push_back(setOf(QString("%1@%2").arg(kind).arg(page)));
-        for (int p = 0; p < run.patternCount; ++p)
-            f.pages.emplace_back(run.values.begin() + p * kSamplesPerPage,
-                                 run.values.begin() + (p + 1) * kSamplesPerPage);
-    }
-    return f;
-}
-
-CapturePlan planOf(const FileSets &f)
-{
+    std::vector<CaptureSetRequest> sets;
+    for (const QString &text : f.sets)
+        sets.push_back(setOf(text));
     CapturePlan plan;
     QString why;
-    if (!planCaptureDecode(f.sets, &plan, &why))
+    if (!planCaptureDecode(sets, &plan, &why))
         qFatal("sets refused in test: %s", qPrintable(why));
     return plan;
-}
-
-struct Accuracy {
-    double rmsColumns = 0.0;
-    double withinHalf = 0.0; // share of measured pixels within half a period
-    qint64 wholePeriods = 0; // off by a period or more
-    double validOfLit = 0.0; // of the lit pixels away from edges
-    qint64 shadowValid = 0;  // pixels well inside the shadow that decode
-    qint64 patchValid = 0;   // ... inside the saturated patch
-    qint64 shadowPixels = 0;
-    qint64 patchPixels = 0;
-};
-
-// Over valid pixels away from depth edges and edges of the light.
-Accuracy measure(const RenderedCaptures &r, const DecodedPositions &d, double period)
-{
-    Accuracy a;
-    qint64 lit = 0, litValid = 0, measured = 0, within = 0;
-    double sum = 0.0;
-    for (size_t i = 0; i < r.truth.size(); ++i) {
-        if (r.nearEdge[i])
-            continue;
-        if (r.shadowed[i]) {
-            ++a.shadowPixels;
-            a.shadowValid += d.valid[i];
-        }
-        if (r.patch[i]) {
-            ++a.patchPixels;
-            a.patchValid += d.valid[i];
-        }
-        if (!r.lit[i])
-            continue;
-        ++lit;
-        if (!d.valid[i])
-            continue;
-        ++litValid;
-        const double e = double(d.position[i]) - double(r.truth[i]);
-        sum += e * e;
-        ++measured;
-        within += std::fabs(e) <= 0.5 * period;
-        a.wholePeriods += std::fabs(e) >= period;
-    }
-    a.rmsColumns = measured ? std::sqrt(sum / double(measured)) / kColumn : 0.0;
-    a.withinHalf = measured ? double(within) / double(measured) : 0.0;
-    a.validOfLit = lit ? double(litValid) / double(lit) : 0.0;
-    return a;
 }
 
 // A Gray page with its lit stripe nearest the middle of the window made dark.
@@ -230,14 +151,14 @@ private slots:
         QFETCH(double, rmsLimit);
         QFETCH(double, withinLimit);
         const ScanTiming t = computeScanTiming(kScanValue);
-        const FileSets f = fileOf(t, file);
+        const GeneratedFile f = generatedFile(t, file);
         CaptureScene scene;
         scene.gamma = gamma;
         scene.viewShare = viewShare;
         const RenderedCaptures r = renderCaptures(scene, t, f.pages);
         const DecodedPositions d =
             CaptureDecoder(planOf(f), t).decode(r.planes(), r.width, r.height);
-        const Accuracy a = measure(r, d, period);
+        const CaptureAccuracy a = captureAccuracy(r, d.position, d.valid, period);
         qInfo("RMS %.3f columns, %.2f %% within half a period, %.2f %% of the lit pixels valid",
               a.rmsColumns, 100.0 * a.withinHalf, 100.0 * a.validOfLit);
         QVERIFY2(a.rmsColumns <= rmsLimit, qPrintable(QString::number(a.rmsColumns)));
@@ -278,7 +199,7 @@ private slots:
         QFETCH(QStringList, named);
         QFETCH(bool, runsBack);
         const ScanTiming t = computeScanTiming(kScanValue);
-        const FileSets f = fileOf(t, {"gray:6", "phase:4x32", "dark", "light"});
+        const GeneratedFile f = generatedFile(t, {"gray:6", "phase:4x32", "dark", "light"});
         std::vector<std::vector<int>> shown = f.pages;
         switch (fault) {
         case 1:

@@ -1,5 +1,7 @@
 #include "CaptureRenderer.h"
 
+#include "patterns/Generators.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -324,4 +326,63 @@ RenderedCaptures renderCaptures(const CaptureScene &scene, const ScanTiming &tim
         r.grey.push_back(std::move(grey));
     }
     return r;
+}
+
+GeneratedFile generatedFile(const ScanTiming &t, const QStringList &kinds)
+{
+    GeneratedFile f;
+    for (const QString &kind : kinds) {
+        const QStringList parts = kind.split(':');
+        PatternRun run;
+        if (parts[0] == "gray")
+            run = grayCodePatterns(t, parts[1].toInt());
+        else if (parts[0] == "phase")
+            run = phaseShiftPatterns(t, parts[1].section('x', 0, 0).toInt(),
+                                     parts[1].section('x', 1, 1).toInt());
+        else if (parts[0] == "square")
+            run = squareWavePatterns(t, parts[1].toInt());
+        else
+            run = fixedPattern(parts[0] == "dark" ? 0 : 255);
+        f.sets << QString("%1@%2").arg(kind).arg(f.pages.size() + 1);
+        for (int p = 0; p < run.patternCount; ++p)
+            f.pages.emplace_back(run.values.begin() + p * kSamplesPerPage,
+                                 run.values.begin() + (p + 1) * kSamplesPerPage);
+    }
+    return f;
+}
+
+CaptureAccuracy captureAccuracy(const RenderedCaptures &r, const std::vector<float> &position,
+                                const std::vector<quint8> &valid, double period)
+{
+    CaptureAccuracy a;
+    qint64 lit = 0, litValid = 0, measured = 0, within = 0;
+    double sum = 0.0;
+    for (size_t i = 0; i < r.truth.size(); ++i) {
+        if (r.nearEdge[i])
+            continue;
+        if (r.shadowed[i]) {
+            ++a.shadowPixels;
+            a.shadowValid += valid[i];
+        }
+        if (r.patch[i]) {
+            ++a.patchPixels;
+            a.patchValid += valid[i];
+        }
+        if (!r.lit[i])
+            continue;
+        ++lit;
+        if (!valid[i])
+            continue;
+        ++litValid;
+        const double e = double(position[i]) - double(r.truth[i]);
+        sum += e * e;
+        ++measured;
+        within += std::fabs(e) <= 0.5 * period;
+        a.wholePeriods += std::fabs(e) >= period;
+    }
+    const double column = 2.0 / kSamplesPerPage;
+    a.rmsColumns = measured ? std::sqrt(sum / double(measured)) / column : 0.0;
+    a.withinHalf = measured ? double(within) / double(measured) : 0.0;
+    a.validOfLit = lit ? double(litValid) / double(lit) : 0.0;
+    return a;
 }

@@ -12,6 +12,7 @@
 #include "patterns/ScanTiming.h"
 
 #include <QImage>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <vector>
@@ -78,5 +79,29 @@ struct RenderedCaptures {
 // across the window by the scan model.
 RenderedCaptures renderCaptures(const CaptureScene &scene, const ScanTiming &timing,
                                 const std::vector<std::vector<int>> &pages);
+
+// A pattern file of generated sets, given as "gray:6", "phase:4x32",
+// "square:32", "dark" or "light" and laid out from page 1 on in that order:
+// its pages and the sets naming them ("gray:6@1", "phase:4x32@7", ...).
+struct GeneratedFile {
+    std::vector<std::vector<int>> pages;
+    QStringList sets;
+};
+GeneratedFile generatedFile(const ScanTiming &timing, const QStringList &kinds);
+
+// Decoded positions against the truth, over the valid pixels lit by the
+// projector away from depth edges and edges of the light.
+struct CaptureAccuracy {
+    double rmsColumns = 0.0; // in projector columns, 2 / 1024 of u
+    double withinHalf = 0.0; // share within half a period (or stripe)
+    qint64 wholePeriods = 0; // off by a period or more
+    double validOfLit = 0.0; // share of the lit pixels that are valid
+    qint64 shadowPixels = 0; // well inside the shadow ...
+    qint64 shadowValid = 0;  // ... and of those valid
+    qint64 patchPixels = 0;  // well inside the saturating patch ...
+    qint64 patchValid = 0;
+};
+CaptureAccuracy captureAccuracy(const RenderedCaptures &r, const std::vector<float> &position,
+                                const std::vector<quint8> &valid, double period);
 
 #endif
