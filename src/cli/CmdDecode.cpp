@@ -16,6 +16,7 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <cstdio>
 
 namespace cli
 {
@@ -334,6 +335,10 @@ int cmdDecode(const QStringList &args)
         for (const QString &problem : check.problems)
             outLine("  problem: " + problem);
         outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
+    }
+    if (std::ferror(stdout) || std::fflush(stdout) != 0) {
+        err(QString("%1: cannot write to standard output").arg(kName));
+        return ExitFailed;
     }
     return check.consistent ? ExitOk : ExitFailed;
 }

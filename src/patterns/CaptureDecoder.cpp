@@ -342,18 +342,6 @@ CaptureDecoder::CaptureDecoder(const CapturePlan &plan, const ScanTiming &t) : p
         periods = p.sets[size_t(p.fine)].pattern.stripes;
 }
 
-void CaptureDecoder::grayStripe(int j, float *lo, float *hi) const
-{
-    *lo = stripeLo[size_t(j)];
-    *hi = stripeHi[size_t(j)];
-}
-
-void CaptureDecoder::squareSegment(int s, float *lo, float *hi) const
-{
-    *lo = segmentLo[size_t(s)];
-    *hi = segmentHi[size_t(s)];
-}
-
 // One row of pixels decoded. Modulations of sets that are absent are
 // infinite, so that they never fall below the threshold.
 struct CaptureDecoder::Row {

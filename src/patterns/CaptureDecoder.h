@@ -8,7 +8,9 @@
 // window's negative edge and +1 at its positive edge.
 //
 // The Gray code gives the stripe, the phase shift (or the square wave's
-// four-step phase) the position within a period, unwrapped with the stripe.
+// four-step phase) the position within a period, unwrapped with the stripe;
+// with the Gray code alone the blurred stripe edges place a pixel within its
+// stripe.
 // Positions follow the projector's real layout: sample i of a page is played
 // over its whole cell (sampleCellEdges), so stripes end on cell edges and a
 // phase sample lights its cell with the value computed at the cell's start.
@@ -114,10 +116,6 @@ public:
         const float f = k - float(i);
         return playedTable[size_t(i)] + f * (playedTable[size_t(i) + 1] - playedTable[size_t(i)]);
     }
-    // Extent in u of Gray stripe j (2^M stripes) or square-wave segment s
-    // (4 S); empty stripes have lo > hi.
-    void grayStripe(int j, float *lo, float *hi) const;
-    void squareSegment(int s, float *lo, float *hi) const;
 
 private:
     struct Roles;
