@@ -18,16 +18,22 @@ constexpr double kTie = 0.02;
 // The camera spreads each pixel over more than its own footprint: blur of
 // the lens and the laser spot. The check tries these widths, in footprints,
 // and keeps the one under which the captures match their pages best.
-const double kSpreads[] = {1.0, 2.0, 3.5, 5.0, 7.0};
+const double kSpreads[] = {1.0, 2.0, 3.5, 5.0, 7.0, 10.0, 14.0};
 // Local check: the window cut into bins of this many projector columns; a
 // bin where one capture's values stray from its page by this much on
 // average while the others' follow theirs is named.
 constexpr int kBinColumns = 8;
 constexpr int kBins = kSamplesPerPage / kBinColumns;
 constexpr double kBinStray = 0.5;
+constexpr double kBinFarStray = 0.8;
 constexpr double kBinOthersStray = 0.25;
 constexpr int kBinMinSamples = 12;
-// A hypothesis must raise the mean match by this much to be believed.
+// An explanation of the captures is believed when it leaves this many
+// fewer captures failing, counting a share of positions running back (above
+// the share depth edges may give) at kRunBackCost captures per unit; or,
+// at no cost, when it raises the mean match by kHypothesisGain.
+constexpr double kExplanationGain = 0.5;
+constexpr double kRunBackCost = 10.0;
 constexpr double kHypothesisGain = 0.03;
 
 // Every stride-th pixel of each axis of the captures.
@@ -111,22 +117,37 @@ public:
                values[size_t(p)][size_t(cell)] * (u - edges[size_t(cell)]);
     }
 
+    // What a pixel sees of a page: the page spread over its footprint and
+    // the blur, a box over `width` smoothed by a [1 2 1] of half-width
+    // boxes. The light beyond the window's edges reaches no surface the
+    // pixel sees lit.
     struct Span {
-        double a, b;
-        int cellA, cellB;
+        double at[4];
+        int cell[4];
+        double weight; // of the whole kernel
     };
-    // The stretch of the window a pixel sees; the light beyond the window's
-    // edges would reach no surface the pixel sees lit.
     Span span(double u, double width) const
     {
         const double half = std::max(0.5 * width, 1e-6);
-        const double a = std::clamp(u - half, edges.front(), edges.back() - 1e-6);
-        const double b = std::clamp(u + half, a + 1e-6, edges.back());
-        return {a, b, cellOf(a), cellOf(b)};
+        Span s;
+        const double offsets[4] = {-1.5, -0.5, 0.5, 1.5};
+        for (int k = 0; k < 4; ++k) {
+            s.at[k] = std::clamp(u + offsets[k] * half, edges.front(), edges.back());
+            s.cell[k] = cellOf(s.at[k]);
+        }
+        s.weight = (s.at[1] - s.at[0]) + 2.0 * (s.at[2] - s.at[1]) + (s.at[3] - s.at[2]);
+        return s;
     }
     double average(int p, const Span &s) const
     {
-        return (integral(p, s.b, s.cellB) - integral(p, s.a, s.cellA)) / (s.b - s.a);
+        double in[4];
+        for (int k = 0; k < 4; ++k)
+            in[k] = integral(p, s.at[k], s.cell[k]);
+        if (s.weight <= 1e-12) {
+            const int c = std::clamp(s.cell[1], 0, kSamplesPerPage - 1);
+            return values[size_t(p)][size_t(c)];
+        }
+        return ((in[1] - in[0]) + 2.0 * (in[2] - in[1]) + (in[3] - in[2])) / s.weight;
     }
 
 private:
@@ -514,13 +535,19 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
         Scoring scores;
         int failing = 0;
         double mean = 0.0;
-        // Positions running back first: two Gray captures swapped fail no
-        // capture, but scramble the positions. Then the captures that fail.
-        int cost() const { return (back.share > kMaxRunBackShare ? 1000 : 0) + failing; }
+        // Captures that fail, and positions running back: two Gray captures
+        // swapped fail no capture but scramble the positions. Depth edges
+        // put a few per cent out of order, which no explanation removes.
+        double cost() const
+        {
+            return failing + kRunBackCost * std::max(0.0, back.share - kSuspectRunBackShare);
+        }
     };
     Scoring first;
-    auto judge = [&](Explanation &e, int axis, double direction) {
-        e.back = runBack(e.positions, axis, direction);
+    // Each explanation finds the direction its positions run in: scrambled
+    // positions may point the other way.
+    auto judge = [&](Explanation &e) {
+        e.back = runBack(e.positions);
         e.scores = score(light, grid.pointers(e.order), e.positions, ownPage, false, first.spread);
         e.failing = failures(e.scores.own);
         e.mean = meanOf(e.scores.own);
@@ -529,16 +556,14 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
     best.order = identity;
     best.positions = decoder.decode(grid.pointers(identity), grid.width, grid.height);
     first = score(light, grid.pointers(identity), best.positions, ownPage, false);
-    judge(best, -1, 1.0);
-    const int axis = best.back.axis;
-    const double direction = best.back.direction;
+    judge(best);
 
     auto swapped = [&](const Explanation &from, int a, int b) {
         Explanation e;
         e.order = from.order;
         std::swap(e.order[size_t(a)], e.order[size_t(b)]);
         e.positions = decoder.decode(grid.pointers(e.order), grid.width, grid.height);
-        judge(e, axis, direction);
+        judge(e);
         return e;
     };
     // A Gray capture showing part of its page inverted mirrors the code
@@ -563,7 +588,7 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
         std::vector<const float *> planes = grid.pointers(e.order);
         planes[k] = negative.data();
         const DecodedPositions d = decoder.decode(planes, grid.width, grid.height);
-        const RunBack back = runBack(d, axis, direction);
+        const RunBack back = runBack(d, from.back.axis, from.back.direction);
         e.positions = from.positions;
         for (size_t i = 0; i < e.positions.valid.size(); ++i) {
             if (!from.back.inOrder[i] && back.inOrder[i]) {
@@ -571,13 +596,14 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
                 e.positions.valid[i] = 1;
             }
         }
-        judge(e, axis, direction);
+        judge(e);
         return e;
     };
     auto better = [](const Explanation &a, const Explanation &b) {
-        if (a.cost() != b.cost())
-            return a.cost() < b.cost();
-        return a.mean > b.mean + kHypothesisGain && a.back.share <= b.back.share;
+        if (a.cost() < b.cost() - kExplanationGain)
+            return true;
+        return a.cost() <= b.cost() && a.mean > b.mean + kHypothesisGain &&
+               a.back.share <= b.back.share;
     };
 
     // Captures out of order or inverted: try swapping pairs that involve a
@@ -585,8 +611,8 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
     // Gray captures swapped decode to a code every pixel finds consistent)
     // and each Gray capture inverted; keep what explains the captures best.
     // A few rounds for more than one fault.
-    for (int round = 0; round < 3 && best.cost() > 0; ++round) {
-        const bool runsBack = best.back.share > kMaxRunBackShare;
+    for (int round = 0; round < 3 && best.cost() > 0.0; ++round) {
+        const bool runsBack = best.back.share > kSuspectRunBackShare;
         std::vector<bool> failing(static_cast<size_t>(count), false);
         for (int k = 0; k < count; ++k)
             failing[size_t(best.order[size_t(k)])] = best.scores.own[size_t(k)] < kMinPageMatch;
@@ -683,17 +709,20 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
         if (failed[size_t(c)] || k != c)
             continue;
         int runStart = -1;
+        double runPeak = 0.0;
         auto flush = [&](int endBin) {
-            if (runStart < 0)
-                return;
-            result.problems << QString("capture %1 differs from page %2 at projector columns %3 "
-                                       "to %4")
-                                   .arg(c + 1)
-                                   .arg(ownPage[size_t(c)] + 1)
-                                   .arg(runStart * kBinColumns)
-                                   .arg(endBin * kBinColumns - 1);
-            invertedNamed = invertedNamed || c == invertedCapture;
+            // A stretch of one bin only where the capture is far off there.
+            if (runStart >= 0 && (endBin - runStart >= 2 || runPeak >= kBinFarStray)) {
+                result.problems << QString("capture %1 differs from page %2 at projector "
+                                           "columns %3 to %4")
+                                       .arg(c + 1)
+                                       .arg(ownPage[size_t(c)] + 1)
+                                       .arg(runStart * kBinColumns)
+                                       .arg(endBin * kBinColumns - 1);
+                invertedNamed = invertedNamed || c == invertedCapture;
+            }
             runStart = -1;
+            runPeak = 0.0;
         };
         // Bins with too few pixels to tell neither start nor end a stretch.
         int lastStray = -1;
@@ -713,6 +742,7 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
                 if (runStart < 0)
                     runStart = b;
                 lastStray = b;
+                runPeak = std::max(runPeak, mine);
             } else {
                 flush(lastStray + 1);
             }

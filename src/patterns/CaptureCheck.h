@@ -22,9 +22,14 @@
 
 // A capture matching its page less than this is a problem.
 constexpr double kMinPageMatch = 0.9;
-// A share of positions running back against the others' above this is a
-// problem; depth edges give well under it.
-constexpr double kMaxRunBackShare = 0.02;
+// Positions running back against the others': above this share the check
+// looks for Gray captures out of order or showing a stripe inverted, and
+// names what it finds; depth edges can give this much in a scene with deep
+// steps.
+constexpr double kSuspectRunBackShare = 0.02;
+// Above this share, far beyond what depth edges give, running back is a
+// problem in itself, explained or not.
+constexpr double kMaxRunBackShare = 0.1;
 
 struct PageMatch {
     int page = 0;    // 1-based page of the file

@@ -23,6 +23,9 @@ const double kPi = std::acos(-1.0);
 constexpr float kMinModulation = 0.015f;
 constexpr float kRelativeModulation = 0.08f;
 constexpr double kModulationQuantile = 0.95;
+// ... and not below this many times the camera's noise, which noise alone
+// reaches only rarely in any of the sets' measures of modulation.
+constexpr float kNoiseModulation = 3.5f;
 
 // Positions beyond the window's edges by more than this are not lit.
 constexpr float kWindowMargin = 0.02f;
@@ -677,7 +680,42 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
             break;
         }
     }
-    const float threshold = std::max(kMinModulation, kRelativeModulation * high);
+    // The camera's noise: the difference of two neighbouring pixels is
+    // mostly noise where a capture shows no pattern edge, so its median over
+    // the capture that shows the fewest edges (a reference, or a Gray page
+    // of wide stripes) measures it. Rounded to 1 / 4096 of full scale.
+    constexpr int noiseBins = 1024;
+    constexpr float noiseStep = 1.0f / 4096.0f;
+    float noise = std::numeric_limits<float>::infinity();
+    for (const float *c : captures) {
+        std::vector<qint64> differences(noiseBins, 0);
+        qint64 pairs = 0;
+        for (int y = rowStride / 2; y < height; y += rowStride) {
+            const float *line = c + size_t(y) * size_t(width);
+            for (int x = 0; x + 1 < width; ++x) {
+                if (line[x] >= kSaturatedLevel || line[x + 1] >= kSaturatedLevel)
+                    continue;
+                const float d = std::fabs(line[x + 1] - line[x]);
+                ++differences[size_t(std::min(int(d / noiseStep), noiseBins - 1))];
+                ++pairs;
+            }
+        }
+        qint64 below = 0;
+        for (int b = 0; b < noiseBins && pairs > 0; ++b) {
+            below += differences[size_t(b)];
+            if (2 * below >= pairs) {
+                // The median of |a - b| for two samples of noise sigma is
+                // 0.954 sigma.
+                noise = std::min(noise, (float(b) + 0.5f) * noiseStep / 0.954f);
+                break;
+            }
+        }
+    }
+    if (!std::isfinite(noise))
+        noise = 0.0f;
+    const float threshold =
+        std::max({kMinModulation, kRelativeModulation * high, kNoiseModulation * noise});
+    out.noise = noise;
     out.modulationThreshold = threshold;
 
     out.position.resize(count);

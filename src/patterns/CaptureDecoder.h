@@ -86,6 +86,7 @@ struct DecodedPositions {
     // period (among those with enough modulation).
     qint64 disagreeCount = 0;
     float modulationThreshold = 0.0f;
+    float noise = 0.0f; // the camera's, as estimated from the captures
 
     qint64 pixelCount() const { return qint64(width) * height; }
     double validFraction() const

@@ -219,7 +219,7 @@ RenderedCaptures renderCaptures(const CaptureScene &scene, const ScanTiming &tim
 {
     // Rendered with a margin, so that the blur near the image's border sees
     // the scene beyond it as a real lens does, then cut to size.
-    const int margin = int(std::ceil(4.0 * scene.blurPixels)) + 2;
+    const int margin = int(std::ceil(4.0 * scene.blurPixels)) + 4;
     CaptureScene s = scene;
     s.width += 2 * margin;
     s.height += 2 * margin;
@@ -273,6 +273,7 @@ RenderedCaptures renderCaptures(const CaptureScene &scene, const ScanTiming &tim
     r.shadowed.resize(out);
     r.patch.resize(out);
     r.nearEdge.assign(out, 0);
+    const int reach = std::max(2, int(std::ceil(3.0 * scene.blurPixels)));
     auto big_index = [&](int x, int y) {
         return size_t(y + margin) * size_t(s.width) + size_t(x + margin);
     };
@@ -284,10 +285,11 @@ RenderedCaptures renderCaptures(const CaptureScene &scene, const ScanTiming &tim
             r.lit[i] = lit[b];
             r.shadowed[i] = shadowed[b];
             r.patch[i] = patch[b];
-            // Within two pixels of a depth edge or an edge of the light.
+            // Near a depth edge or an edge of the light: within two pixels
+            // and the reach of the blur.
             bool edge = false;
-            for (int dy = -2; dy <= 2 && !edge; ++dy)
-                for (int dx = -2; dx <= 2 && !edge; ++dx) {
+            for (int dy = -reach; dy <= reach && !edge; ++dy)
+                for (int dx = -reach; dx <= reach && !edge; ++dx) {
                     const size_t j = big_index(x + dx, y + dy);
                     edge = mixed[j] || surface[j] != surface[b] || lit[j] != lit[b];
                 }
