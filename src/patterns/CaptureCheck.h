@@ -4,14 +4,16 @@
 // Checking that each capture shows the page it should: the read-back the
 // burn protocol lacks. With the decoded positions the file's pages say what
 // every capture should look like at every valid pixel; each capture is
-// correlated with its own page and with every other page of the file.
+// correlated with its own page and with every other page of the file, and
+// compared with its page stretch by stretch of the window.
 //
 // Captures in the wrong order decode to wrong positions, against which no
 // capture matches well; so when captures fail, swapped pairs are tried and a
 // swap that explains the captures is named as such. Two captures of one Gray
 // set swapped decode to a valid but scrambled code that no pixel on its own
-// shows: the share of pixels whose position runs back against the
-// neighbouring ones' reveals it.
+// shows, and a Gray capture showing a stripe inverted mirrors the code there:
+// positions then run back against the others'. When they do, Gray pairs
+// swapped and each Gray capture inverted are tried as well.
 
 #include "CaptureDecoder.h"
 

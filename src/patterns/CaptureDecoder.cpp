@@ -5,7 +5,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -37,14 +36,6 @@ constexpr int kPlayedTableSize = 8192;
 constexpr int kRowsPerThread = 192;
 // The threshold is set from about this many pixels spread over the image.
 constexpr size_t kThresholdSamples = 65536;
-
-int inverseGray(int g)
-{
-    int j = 0;
-    for (; g != 0; g >>= 1)
-        j ^= g;
-    return j;
-}
 
 QString setKindName(CaptureSetKind kind)
 {
@@ -305,7 +296,7 @@ CaptureDecoder::CaptureDecoder(const CapturePlan &plan, const ScanTiming &t) : p
         const int n = 1 << grayBits;
         stripeOfCode.resize(size_t(n));
         for (int g = 0; g < n; ++g)
-            stripeOfCode[size_t(g)] = inverseGray(g);
+            stripeOfCode[size_t(g)] = grayCodeStripe(g);
         extents(grayCodeSegments(t, grayBits), stripeLo, stripeHi);
         lowerBit.assign(size_t(n), -1);
         upperBit.assign(size_t(n), -1);

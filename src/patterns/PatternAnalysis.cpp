@@ -18,14 +18,6 @@ const double kPi = std::acos(-1.0);
 constexpr int kLevelDark = 0;
 constexpr int kLevelLit = 255;
 
-int inverseGray(int g)
-{
-    int j = 0;
-    for (; g != 0; g >>= 1)
-        j ^= g;
-    return j;
-}
-
 QString hexValue(int v)
 {
     return v < 0 ? QString("-0x%1").arg(-qint64(v), 0, 16) : QString("0x%1").arg(v, 0, 16);
@@ -111,7 +103,7 @@ void analyzeGray(const PatternFileValues &file, const ScanTiming &t, qint64 firs
             const int v = file.values[size_t(first + qint64(b) * kSamplesPerPage + i)];
             code = (code << 1) | (litLevel(v, b, i, log) ? 1 : 0);
         }
-        const int stripe = inverseGray(code);
+        const int stripe = grayCodeStripe(code);
         ++seen[size_t(stripe)];
         if (stripe < previous && r.monotonic) {
             r.monotonic = false;
