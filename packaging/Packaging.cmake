@@ -38,10 +38,11 @@ The package holds the desktop application dvk-sp, the command-line tool
 dvkctl (which includes a projector simulator), and a udev rule that gives the
 logged-in user access to USB serial adapters and keeps ModemManager away
 from them.")
-# Qt's own Chinese texts (file dialogs, standard buttons); the Qt libraries
-# and the C++ runtime are added by dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
+# The Qt libraries and the C++ runtime are added by dpkg-shlibdeps; beside
+# them, Qt's own Chinese texts (file dialogs, standard buttons) and Qt's TIFF
+# reader, which dvkctl decode loads as a plugin for TIFF captures.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n, qt5-image-formats-plugins")
 # Every text of the window is Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake make g++ ccache pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+  qt5-image-formats-plugins
   fonts-noto-cjk qttranslations5-l10n
   libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64

@@ -184,6 +184,8 @@ private slots:
             QVERIFY2(depends.value(needed).contains(" (>= "), qPrintable(field["Depends"]));
         // Qt's own Chinese texts for the dialogs.
         QVERIFY2(depends.contains("qttranslations5-l10n"), qPrintable(field["Depends"]));
+        // TIFF captures are read through Qt's plugin.
+        QVERIFY2(depends.contains("qt5-image-formats-plugins"), qPrintable(field["Depends"]));
 
         // The file list: exactly what cmake --install puts under /usr.
         r = run("dpkg-deb", {"--contents", deb});

@@ -73,6 +73,7 @@ int cmdQuery(const QStringList &args);
 int cmdBurn(const QStringList &args);
 int cmdSimulate(const QStringList &args);
 int cmdAnalyze(const QStringList &args);
+int cmdDecode(const QStringList &args);
 
 } // namespace cli
 

@@ -20,6 +20,7 @@ const char *kUsage = "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
                      "  inspect    scan a pattern file as the window's loader does\n"
                      "  preview    render a page of a pattern file to PNG\n"
                      "  analyze    decode pattern sets of a file and check them\n"
+                     "  decode     decode camera captures of projected sets, check the burn\n"
                      "  query      ask the projector for its scan value\n"
                      "  burn       burn a pattern file into the projector\n"
                      "  simulate   run the projector simulator on a pseudo-terminal\n"
@@ -50,6 +51,7 @@ int main(int argc, char *argv[])
         {"inspect", cli::cmdInspect},   {"preview", cli::cmdPreview},
         {"query", cli::cmdQuery},       {"burn", cli::cmdBurn},
         {"simulate", cli::cmdSimulate}, {"analyze", cli::cmdAnalyze},
+        {"decode", cli::cmdDecode},
     };
 
     const QStringList args = app.arguments().mid(1);

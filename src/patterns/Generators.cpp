@@ -68,6 +68,14 @@ PatternRun grayCodePatterns(const ScanTiming &t, int bits)
     return run;
 }
 
+int grayCodeStripe(int code)
+{
+    int j = 0;
+    for (; code != 0; code >>= 1)
+        j ^= code;
+    return j;
+}
+
 SegmentAssignment squareWaveSegments(const ScanTiming &t, int stripes)
 {
     return assignSegments(segmentBoundaries(t, 4 * stripes, squareEdgeRatio(t)), sampleInstants(t));

@@ -33,6 +33,8 @@ PatternRun phaseShiftPatterns(const ScanTiming &timing, int steps, int stripes);
 
 // `bits` Gray-code patterns over 2^bits stripes, most significant bit first.
 PatternRun grayCodePatterns(const ScanTiming &timing, int bits);
+// The stripe whose binary-reflected Gray code word is `code`.
+int grayCodeStripe(int code);
 
 // Four square-wave patterns with `stripes` periods, each a quarter period
 // (one segment) ahead of the previous one.

@@ -16,31 +16,9 @@ const double kPi = std::acos(-1.0);
 constexpr int kLevelDark = 0;
 constexpr int kLevelLit = 255;
 
-int inverseGray(int g)
-{
-    int j = 0;
-    for (; g != 0; g >>= 1)
-        j ^= g;
-    return j;
-}
-
 QString hexValue(int v)
 {
     return v < 0 ? QString("-0x%1").arg(-qint64(v), 0, 16) : QString("0x%1").arg(v, 0, 16);
-}
-
-// Projected position of the edges of the 1024 sample cells: sample i is
-// played from tau = 60 i - 30720 to 60 (i + 1) - 30720, so its cell runs
-// from x[i] to x[i + 1], from -X to +X across the window.
-std::vector<double> cellEdges(const ScanTiming &t)
-{
-    std::vector<double> x(kSamplesPerPage + 1);
-    for (int i = 0; i < kSamplesPerPage; ++i) {
-        const PhaseSample p = phaseSamplePosition(t, i);
-        x[size_t(i)] = -double(p.sign) * p.position;
-    }
-    x[kSamplesPerPage] = t.edgePosition;
-    return x;
 }
 
 // Collects what does not decode as intended, one entry per sample position.
@@ -123,7 +101,7 @@ void analyzeGray(const PatternFileValues &file, const ScanTiming &t, qint64 firs
             const int v = file.values[size_t(first + qint64(b) * kSamplesPerPage + i)];
             code = (code << 1) | (litLevel(v, b, i, log) ? 1 : 0);
         }
-        const int stripe = inverseGray(code);
+        const int stripe = grayCodeStripe(code);
         ++seen[size_t(stripe)];
         if (stripe < previous && r.monotonic) {
             r.monotonic = false;
@@ -222,7 +200,7 @@ void analyzeSquare(const PatternFileValues &file, const ScanTiming &t, qint64 fi
         r.problems << QString("decodes to %1 stripes, not %2").arg(r.decodedStripes).arg(stripes);
 
     // Lit share of every period's projected width, per pattern.
-    const std::vector<double> x = cellEdges(t);
+    const std::vector<double> x = sampleCellEdges(t);
     const double left = x.front();
     const double width = (x.back() - left) / stripes;
     r.duty.assign(4, std::vector<double>(size_t(stripes), 0.0));
@@ -254,7 +232,7 @@ void analyzePhase(const PatternFileValues &file, const ScanTiming &t, qint64 fir
         shiftSin[size_t(k)] = std::sin(shift[size_t(k)]);
         shiftCos[size_t(k)] = std::cos(shift[size_t(k)]);
     }
-    const std::vector<double> x = cellEdges(t);
+    const std::vector<double> x = sampleCellEdges(t);
     const double edge = t.edgePosition;
     r.deviationBound = phaseQuantisationBound(steps);
     r.unwrappedPhase.assign(kSamplesPerPage, 0.0);

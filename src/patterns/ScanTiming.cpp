@@ -93,6 +93,17 @@ std::vector<float> segmentBoundaries(const ScanTiming &t, int n, float ratio)
     return e;
 }
 
+std::vector<double> sampleCellEdges(const ScanTiming &t)
+{
+    std::vector<double> x(kSamplesPerPage + 1);
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        const PhaseSample p = phaseSamplePosition(t, i);
+        x[size_t(i)] = -double(p.sign) * p.position;
+    }
+    x[kSamplesPerPage] = t.edgePosition;
+    return x;
+}
+
 float sampleInstant(const ScanTiming &t, int i)
 {
     const int offset = kSampleStepNs * (i + 1);

@@ -52,6 +52,11 @@ PhaseSample phaseSamplePosition(const ScanTiming &t, int i);
 // projected width; n even and at least 2. Segment j is (E[j], E[j+1]].
 std::vector<float> segmentBoundaries(const ScanTiming &t, int n, float ratio);
 
+// Projected positions of the edges of the 1024 sample cells: sample i is
+// played from tau = 60 i - 30720 to 60 (i + 1) - 30720, so its cell runs from
+// x[i] to x[i + 1], from -X to +X across the window (1025 values).
+std::vector<double> sampleCellEdges(const ScanTiming &t);
+
 // Whole-nanosecond time of sample i (0..1023) on the level grid.
 float sampleInstant(const ScanTiming &t, int i);
 std::array<float, kSamplesPerPage> sampleInstants(const ScanTiming &t);

@@ -1,0 +1,249 @@
+#include "CaptureImages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+// Luminance weights of a colour capture (ITU-R BT.601).
+constexpr float kRed = 0.299f;
+constexpr float kGreen = 0.587f;
+constexpr float kBlue = 0.114f;
+
+// The false-colour scale: dark blue through cyan, green and yellow to dark
+// red, evenly spaced from u = -1 to u = +1.
+const QRgb kScale[] = {qRgb(48, 18, 160),  qRgb(40, 110, 240), qRgb(30, 200, 220),
+                       qRgb(60, 225, 120), qRgb(190, 230, 40), qRgb(250, 170, 30),
+                       qRgb(230, 70, 20),  qRgb(130, 10, 10)};
+
+QRgb falseColour(float u)
+{
+    constexpr int last = int(sizeof(kScale) / sizeof(kScale[0])) - 1;
+    const float k = std::clamp((u + 1.0f) * 0.5f, 0.0f, 1.0f) * float(last);
+    const int i = std::min(int(k), last - 1);
+    const float f = k - float(i);
+    auto mix = [&](int a, int b) { return int(std::lround(float(a) + f * float(b - a))); };
+    return qRgb(mix(qRed(kScale[i]), qRed(kScale[i + 1])),
+                mix(qGreen(kScale[i]), qGreen(kScale[i + 1])),
+                mix(qBlue(kScale[i]), qBlue(kScale[i + 1])));
+}
+
+} // namespace
+
+CaptureImage captureFromImage(const QImage &source)
+{
+    CaptureImage c;
+    c.width = source.width();
+    c.height = source.height();
+    c.grey.resize(size_t(c.width) * size_t(c.height));
+    float *out = c.grey.data();
+    const int w = c.width;
+    switch (source.format()) {
+    case QImage::Format_Grayscale8:
+        for (int y = 0; y < c.height; ++y) {
+            const uchar *line = source.constScanLine(y);
+            for (int x = 0; x < w; ++x)
+                *out++ = float(line[x]) / 255.0f;
+        }
+        return c;
+    case QImage::Format_Grayscale16:
+        c.bits = 16;
+        for (int y = 0; y < c.height; ++y) {
+            const quint16 *line = reinterpret_cast<const quint16 *>(source.constScanLine(y));
+            for (int x = 0; x < w; ++x)
+                *out++ = float(line[x]) / 65535.0f;
+        }
+        return c;
+    default:
+        break;
+    }
+    if (source.depth() > 32) {
+        // 16 bits per channel.
+        c.bits = 16;
+        const QImage image = source.convertToFormat(QImage::Format_RGBX64);
+        for (int y = 0; y < c.height; ++y) {
+            const QRgba64 *line = reinterpret_cast<const QRgba64 *>(image.constScanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const QRgba64 p = line[x];
+                const bool clipped = p.red() == 65535 || p.green() == 65535 || p.blue() == 65535;
+                *out++ = clipped ? 1.0f
+                                 : (kRed * float(p.red()) + kGreen * float(p.green()) +
+                                    kBlue * float(p.blue())) /
+                                       65535.0f;
+            }
+        }
+        return c;
+    }
+    if (source.isGrayscale()) {
+        // Indexed or one-bit images with a grey palette.
+        const QImage image = source.convertToFormat(QImage::Format_Grayscale8);
+        for (int y = 0; y < c.height; ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = 0; x < w; ++x)
+                *out++ = float(line[x]) / 255.0f;
+        }
+        return c;
+    }
+    const QImage image = source.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < c.height; ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = line[x];
+            const bool clipped = qRed(p) == 255 || qGreen(p) == 255 || qBlue(p) == 255;
+            *out++ = clipped ? 1.0f
+                             : (kRed * float(qRed(p)) + kGreen * float(qGreen(p)) +
+                                kBlue * float(qBlue(p))) /
+                                   255.0f;
+        }
+    }
+    return c;
+}
+
+bool readCaptureImage(const QString &path, CaptureImage *image, QString *error)
+{
+    QImageReader reader(path);
+    const QImage img = reader.read();
+    if (img.isNull()) {
+        *error = reader.errorString();
+        return false;
+    }
+    *image = captureFromImage(img);
+    return true;
+}
+
+bool naturalLess(const QString &a, const QString &b)
+{
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            int ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            // Compare the numbers without their leading zeros: the longer is
+            // larger, equal lengths compare digit by digit.
+            int si = i, sj = j;
+            while (si < ei - 1 && a[si] == '0')
+                ++si;
+            while (sj < ej - 1 && b[sj] == '0')
+                ++sj;
+            if (ei - si != ej - sj)
+                return ei - si < ej - sj;
+            const int c = QStringRef(&a, si, ei - si).compare(QStringRef(&b, sj, ej - sj));
+            if (c != 0)
+                return c < 0;
+            // 007 after 7
+            if (ei - i != ej - j)
+                return ei - i < ej - j;
+            i = ei;
+            j = ej;
+        } else {
+            const QChar ca = a[i].toLower(), cb = b[j].toLower();
+            if (ca != cb)
+                return ca < cb;
+            ++i;
+            ++j;
+        }
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return a.size() - i < b.size() - j;
+    return a < b;
+}
+
+QStringList captureFilesIn(const QString &directory)
+{
+    const QDir dir(directory);
+    QStringList names = dir.entryList({"*.png", "*.tif", "*.tiff", "*.jpg", "*.jpeg", "*.bmp",
+                                       "*.PNG", "*.TIF", "*.TIFF", "*.JPG", "*.JPEG", "*.BMP"},
+                                      QDir::Files | QDir::Readable);
+    names.removeDuplicates();
+    std::sort(names.begin(), names.end(), naturalLess);
+    QStringList paths;
+    for (const QString &name : names)
+        paths << dir.filePath(name);
+    return paths;
+}
+
+bool writePositionNpy(const QString &path, const DecodedPositions &d, QString *error)
+{
+    QByteArray header = QString("{'descr': '<f4', 'fortran_order': False, 'shape': (%1, %2), }")
+                            .arg(d.height)
+                            .arg(d.width)
+                            .toLatin1();
+    // Magic, version 1.0, header length, header: padded with spaces and
+    // ended by a line feed so that the data start on a multiple of 64.
+    const int prefix = 10;
+    const int total = ((prefix + header.size() + 1 + 63) / 64) * 64;
+    header.append(QByteArray(total - prefix - header.size() - 1, ' '));
+    header.append('\n');
+    QByteArray bytes("\x93NUMPY\x01\x00", 8);
+    const quint16 length = qToLittleEndian(quint16(header.size()));
+    bytes.append(reinterpret_cast<const char *>(&length), 2);
+    bytes.append(header);
+    const size_t count = d.position.size();
+    QByteArray data(int(count * sizeof(float)), Qt::Uninitialized);
+    qToLittleEndian<float>(d.position.data(), qsizetype(count), data.data());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || file.write(data) != data.size() || !file.flush()) {
+        *error = file.errorString();
+        return false;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QImage positionImage(const DecodedPositions &d)
+{
+    QImage img(d.width, d.height, QImage::Format_Grayscale16);
+    for (int y = 0; y < d.height; ++y) {
+        quint16 *line = reinterpret_cast<quint16 *>(img.scanLine(y));
+        for (int x = 0; x < d.width; ++x) {
+            const size_t i = size_t(y) * size_t(d.width) + size_t(x);
+            const float u = d.position[i];
+            if (!d.valid[i] || std::isnan(u)) {
+                line[x] = 0;
+                continue;
+            }
+            const double level = 1.0 + std::round((double(u) + 1.0) / 2.0 * 65534.0);
+            line[x] = quint16(std::clamp(level, 1.0, 65535.0));
+        }
+    }
+    return img;
+}
+
+QImage validImage(const DecodedPositions &d)
+{
+    QImage img(d.width, d.height, QImage::Format_Grayscale8);
+    for (int y = 0; y < d.height; ++y) {
+        uchar *line = img.scanLine(y);
+        for (int x = 0; x < d.width; ++x)
+            line[x] = d.valid[size_t(y) * size_t(d.width) + size_t(x)] ? 255 : 0;
+    }
+    return img;
+}
+
+QImage positionColourImage(const DecodedPositions &d)
+{
+    QImage img(d.width, d.height, QImage::Format_RGB32);
+    for (int y = 0; y < d.height; ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < d.width; ++x) {
+            const size_t i = size_t(y) * size_t(d.width) + size_t(x);
+            line[x] = d.valid[i] ? falseColour(d.position[i]) : qRgb(0, 0, 0);
+        }
+    }
+    return img;
+}

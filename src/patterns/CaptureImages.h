@@ -1,0 +1,46 @@
+#ifndef DVK_CAPTUREIMAGES_H
+#define DVK_CAPTUREIMAGES_H
+
+// Camera captures in, decoded positions out: reading images of any format
+// Qt reads (PNG, TIFF, JPEG, BMP, ...) as grey levels, and writing the
+// decoder's results as NumPy arrays and PNG pictures.
+
+#include "CaptureDecoder.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct CaptureImage {
+    int width = 0;
+    int height = 0;
+    int bits = 8; // per channel in the file: 8 or 16
+    // Row-major grey values as shares of full scale: the luminance of a
+    // colour image. A pixel with any channel at full scale reads as full
+    // scale, so that it counts as saturated.
+    std::vector<float> grey;
+};
+
+// On failure says why in *error (without the path).
+bool readCaptureImage(const QString &path, CaptureImage *image, QString *error);
+CaptureImage captureFromImage(const QImage &image);
+
+// The image files of a directory (by extension: png, tif, tiff, jpg, jpeg,
+// bmp), in natural name order: digit runs compare as numbers, so
+// capture2.png comes before capture10.png.
+QStringList captureFilesIn(const QString &directory);
+bool naturalLess(const QString &a, const QString &b);
+
+// position.npy: float32 height x width in NumPy's format 1.0, NaN where not
+// valid.
+bool writePositionNpy(const QString &path, const DecodedPositions &d, QString *error);
+// position.png: 16-bit grey, 1 + round((u + 1) / 2 x 65534), 0 where not valid.
+QImage positionImage(const DecodedPositions &d);
+// valid.png: 8-bit grey, 255 where valid.
+QImage validImage(const DecodedPositions &d);
+// position-colour.png: u from -1 to +1 in false colour, black where not valid.
+QImage positionColourImage(const DecodedPositions &d);
+
+#endif
