@@ -12,6 +12,13 @@
 namespace
 {
 
+quint64 bits(double v)
+{
+    quint64 b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
 quint32 bits(float v)
 {
     quint32 b;
@@ -41,8 +48,8 @@ private slots:
     {
         const ScanTiming t = computeScanTiming(8000.0f);
         // The reciprocal in single precision leaves T off 250000.
-        QCOMPARE(t.period, 250000.015625f);
-        QCOMPARE(t.halfPeriod, 125000.0078125f);
+        QCOMPARE(bits(t.period), bits(250000.015625f));
+        QCOMPARE(bits(t.halfPeriod), bits(125000.0078125f));
         QCOMPARE(bits(t.fullAngle), 0x3F5F66F3u);
         QCOMPARE(bits(t.halfAngle), 0x3EDF66F3u);
         QVERIFY(std::fabs(t.tanHalfAngle - 0.4663077f) < 1e-7f);
@@ -50,22 +57,22 @@ private slots:
         QVERIFY(std::fabs(t.edgePosition - 0.3141600) < 1e-7);
         const float r = squareEdgeRatio(t);
         QVERIFY(std::fabs(r - 0.6737183f) < 1e-7f);
-        QCOMPARE(phaseEdgeRatio(t), double(r));
+        QCOMPARE(bits(phaseEdgeRatio(t)), bits(double(r)));
     }
 
     void modelAt10000And16276()
     {
         const ScanTiming t = computeScanTiming(10000.0f);
-        QCOMPARE(t.period, 200000.0f);
-        QCOMPARE(t.halfPeriod, 100000.0f);
+        QCOMPARE(bits(t.period), bits(200000.0f));
+        QCOMPARE(bits(t.halfPeriod), bits(100000.0f));
         QVERIFY(std::fabs(squareEdgeRatio(t) - 0.8040433f) < 1e-7f);
 
         const ScanTiming top = computeScanTiming(16276.0f);
-        QCOMPARE(top.period, 122880.3125f);
+        QCOMPARE(bits(top.period), bits(122880.3125f));
         QVERIFY(top.omega * 30720.0 < std::acos(-1.0) / 2);
-        QCOMPARE(phaseEdgeRatio(top), 1.0);
-        QCOMPARE(squareEdgeRatio(top), 1.0f);
-        QCOMPARE(grayEdgeRatio(top), 1.0f);
+        QCOMPARE(bits(phaseEdgeRatio(top)), bits(1.0));
+        QCOMPARE(bits(squareEdgeRatio(top)), bits(1.0f));
+        QCOMPARE(bits(grayEdgeRatio(top)), bits(1.0f));
     }
 
     void scanValueRange()
@@ -82,9 +89,9 @@ private slots:
     {
         const ScanTiming t = computeScanTiming(8000.0f);
         // Level grid: whole nanoseconds, one step after the sinusoidal grid.
-        QCOMPARE(sampleInstant(t, 0), 94340.0f);
-        QCOMPARE(sampleInstant(t, 511), 125000.0f);
-        QCOMPARE(sampleInstant(t, 1023), 155720.0f);
+        QCOMPARE(bits(sampleInstant(t, 0)), bits(94340.0f));
+        QCOMPARE(bits(sampleInstant(t, 511)), bits(125000.0f));
+        QCOMPARE(bits(sampleInstant(t, 1023)), bits(155720.0f));
         // While T >= 122880 every sinusoidal sample takes the second form,
         // and sign * position is minus the projected position.
         for (float f : {1.0f, 8000.0f, 10000.0f, 16276.0f}) {
@@ -103,7 +110,7 @@ private slots:
         for (int n : {2, 4, 8, 512, 1024}) {
             const std::vector<float> e = segmentBoundaries(t, n, grayEdgeRatio(t));
             QCOMPARE(int(e.size()), n + 1);
-            QCOMPARE(e[size_t(n / 2)], t.halfPeriod);
+            QCOMPARE(bits(e[size_t(n / 2)]), bits(t.halfPeriod));
             QVERIFY(std::fabs(e.front() - (t.halfPeriod - 30720.0f)) < 1.0f);
             QVERIFY(std::fabs(e.back() - (t.halfPeriod + 30720.0f)) < 1.0f);
         }
