@@ -35,6 +35,25 @@ constexpr quint16 kScanValue = 1234;
 // worker object) over 199 driver cycles and 19 burns grows well past this.
 constexpr qint64 kRssToleranceKb = 3 * 1024;
 
+// The thread count once it has held for a second (at most 10 s).
+qint64 threadsAtRest()
+{
+    qint64 count = settledThreads();
+    QElapsedTimer held;
+    held.start();
+    QElapsedTimer total;
+    total.start();
+    while (held.elapsed() < 1000 && total.elapsed() < 10000) {
+        QTest::qWait(100);
+        const qint64 now = settledThreads();
+        if (now != count) {
+            count = now;
+            held.restart();
+        }
+    }
+    return count;
+}
+
 } // namespace
 
 class TestLongSoak : public QObject
@@ -135,7 +154,9 @@ void TestLongSoak::openCloseQueriesAndBurns()
     QString why;
     QVERIFY2(driverCycle(&why), qPrintable(why));
     QVERIFY2(burnCycle(&why), qPrintable(why));
-    const qint64 firstThreads = settledThreads();
+    // The last burn's worker threads end a moment after its notice: count
+    // once the number has stopped falling, here and at the end alike.
+    const qint64 firstThreads = threadsAtRest();
     const qint64 firstRss = procStatus("VmRSS");
     qInfo("after the first cycles: %lld threads, VmRSS %lld kB", firstThreads, firstRss);
 
@@ -149,7 +170,7 @@ void TestLongSoak::openCloseQueriesAndBurns()
         peakThreads = qMax(peakThreads, procStatus("Threads"));
     }
 
-    const qint64 lastThreads = settledThreads();
+    const qint64 lastThreads = threadsAtRest();
     const qint64 lastRss = procStatus("VmRSS");
     qInfo("after %d driver cycles and %d burns (%lld s): %lld threads (peak %lld), "
           "VmRSS %lld kB (%+lld kB)",
