@@ -85,20 +85,40 @@ window=$(xdotool search --name '^DVK_SP_V2\.03$' | head -n1)
 windows() { xdotool search --onlyvisible --class dvk-sp 2>/dev/null | wc -l; }
 dialogOpen() { [ "$(windows)" -ge 2 ]; }
 dialogGone() { [ "$(windows)" -eq 1 ]; }
-# The splash screen goes as the window shows.
+# The splash screen goes as the window shows; focus can only go to a window
+# that is on the screen.
+viewable() { xwininfo -id "$window" 2>/dev/null | grep -q 'IsViewable'; }
+waitFor "the window on the screen" viewable
 waitFor "the splash screen to go" dialogGone
 xdotool windowfocus --sync "$window"
 sleep 0.5
 key() { xdotool key --delay 60 "$@"; }
+# Types a path into the file dialog that just opened and accepts it. A slow
+# machine may still be building the dialog when the first keys arrive and
+# lose some: then the dialog stays (or complains in a box of its own, which
+# is dismissed), and the path is typed again over whatever the field holds.
+answerDialog() {
+  local what=$1 path=$2
+  for _ in 1 2 3 4; do
+    sleep 0.5
+    key ctrl+a
+    xdotool type --delay 20 "$path"
+    key Return
+    for _ in $(seq 1 50); do
+      dialogGone && return 0
+      sleep 0.1
+    done
+    [ "$(windows)" -ge 3 ] && key Return
+  done
+  fail "timed out waiting: $what to close"
+}
 
 # The port list holds the system's ports, then the simulator: pick the last
 # entry and press 打开串口; the directory dialog starts in the current
 # directory, which is chosen.
 key End Tab space
 waitFor "the directory dialog" dialogOpen
-xdotool type --delay 20 "$work/patterns"
-key Return
-waitFor "the directory dialog to close" dialogGone
+answerDialog "the directory dialog" "$work/patterns"
 # The projector's answer unlocks the window (the receive thread logs it).
 waitFor "the projector's answer" grep -qx "10000" "$work/app.log"
 sleep 0.5
@@ -117,9 +137,7 @@ pattern=$(ls "$work"/patterns/wave_*.txt)
 # "..." beside 文件路径: the file just generated.
 key shift+Tab shift+Tab space
 waitFor "the burn-file dialog" dialogOpen
-xdotool type --delay 20 "$pattern"
-key Return
-waitFor "the burn-file dialog to close" dialogGone
+answerDialog "the burn-file dialog" "$pattern"
 sleep 1
 # No time stamps in the files: an unchanged window gives the same bytes.
 import -window "$window" -strip -define png:exclude-chunks=date,time "$OUT/window.png"

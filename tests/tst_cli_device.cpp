@@ -214,25 +214,36 @@ void TestCliDevice::answerEndsAfterAShortQuiet()
 // bytes keep coming; the query gives up after 10 s.
 void TestCliDevice::queryHasAnOverallDeadline()
 {
-    Pty pty;
-    // A byte every 20 ms: never a quiet spell that would end the answer.
-    std::atomic<bool> done{false};
-    std::thread trickle([&] {
-        while (!done.load()) {
-            [[maybe_unused]] const ssize_t r = ::write(pty.master, "\x27", 1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // A byte every 20 ms: never a quiet spell that would end the answer, and
+    // never a byte already queued behind a two-byte read, which would end it
+    // too. A machine so loaded that the trickle or the reader stalls ends the
+    // answer early, which says nothing about the deadline: then the run is
+    // tried again.
+    for (int attempt = 1;; ++attempt) {
+        Pty pty;
+        std::atomic<bool> done{false};
+        std::thread trickle([&] {
+            while (!done.load()) {
+                [[maybe_unused]] const ssize_t r = ::write(pty.master, "\x27", 1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        Dvkctl query({"query", "--port", pty.path});
+        const int code = query.finish(20000);
+        const qint64 ms = query.clock.elapsed();
+        done.store(true);
+        trickle.join();
+        if (code == 0 && ms < 10000 && attempt < 4) {
+            qInfo("the trickle paused (answer taken after %lld ms); again", ms);
+            continue;
         }
-    });
-    Dvkctl query({"query", "--port", pty.path});
-    const int code = query.finish(20000);
-    const qint64 ms = query.clock.elapsed();
-    done.store(true);
-    trickle.join();
-    QCOMPARE(code, 1);
-    QVERIFY2(ms >= 10000 && ms < 15000, qPrintable(QString::number(ms)));
-    const QByteArray err = query.err();
-    QVERIFY2(err.contains("within 10 s"), err.constData());
-    QVERIFY(!exclusive(pty.path));
+        QCOMPARE(code, 1);
+        QVERIFY2(ms >= 10000 && ms < 15000, qPrintable(QString::number(ms)));
+        const QByteArray err = query.err();
+        QVERIFY2(err.contains("within 10 s"), err.constData());
+        QVERIFY(!exclusive(pty.path));
+        return;
+    }
 }
 
 // SIGINT or SIGTERM: the command stops at once, even with a write waiting on
