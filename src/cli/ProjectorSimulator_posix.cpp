@@ -1,46 +1,28 @@
-// dvkctl simulate: a stand-in for the projector on a pseudo-terminal. It
-// answers the scan-value query and reads burn transfers with the same protocol
-// code the burn uses, reporting each as one JSON line.
+// The projector simulator: answers the scan-value query, reads burn
+// transfers with the burn's own decoder and reports each as one JSON line.
+#include "ProjectorSimulator.h"
+
 #include "Cli.h"
 
-#include "burn/BurnProtocol.h"
 #include "serial/ProjectorQuery.h"
-#include "serial/SimulatorPorts.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QStringList>
 
-#ifndef _WIN32
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
-#endif
 
 namespace cli
 {
-
-#ifdef _WIN32
-
-int cmdSimulate(const QStringList &)
-{
-    err("dvkctl simulate: needs a POSIX pseudo-terminal, not available on this system");
-    return ExitFailed;
-}
-
-#else
 
 namespace
 {
@@ -56,24 +38,6 @@ constexpr int kCutOffMs = 2000;
 constexpr int kStrayFlushMs = 200;
 // Silences inside a transfer at least this long are reported as gaps.
 constexpr int kGapMs = 50;
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t r = ::write(signalPipe[1], &byte, 1);
-}
-
-struct Options {
-    QByteArray answer; // empty: silent
-    long baud = 0;     // 0: read as fast as bytes come
-    QString recordDir;
-    QString link;
-    QString name; // the registration's name
-    bool nameGiven = false;
-    bool once = false;
-};
 
 qint64 msBetween(Clock::time_point a, Clock::time_point b)
 {
@@ -102,43 +66,9 @@ private:
     QStringList fields;
 };
 
-class Simulator
-{
-public:
-    Simulator(const Options &options, int master) : options(options), master(master) {}
+} // namespace
 
-    // Runs until a signal, or the first committed transfer with --once.
-    void run();
-
-private:
-    void take(quint8 byte, Clock::time_point t);
-    void idleByte(quint8 byte);
-    void flushStray();
-    void answerQuery();
-    void report(const bp::Transfer &transfer);
-    QString record(const QByteArray &values);
-    // Writes what the line takes now, without waiting; the bytes written.
-    QByteArray writeNow(const QByteArray &bytes);
-    int pollTimeout(Clock::time_point now) const;
-
-    const Options &options;
-    const int master;
-    bp::Decoder decoder;
-    QByteArray stray; // bytes outside a transfer not yet known to be a query
-    Clock::time_point lastByte;
-    // The transfer being received: its start, offsets and silences.
-    Clock::time_point transferStart;
-    qint64 transferOffset = 0;
-    QJsonArray gaps;
-    int transfersSeen = 0;
-    int nextRecord = 0; // 0: not yet looked at the record directory
-    bool done = false;
-    // Line-rate reading: bytes that may be read now.
-    double budget = 0.0;
-    Clock::time_point budgetTime;
-};
-
-QByteArray Simulator::writeNow(const QByteArray &bytes)
+QByteArray ProjectorSimulator::writeNow(const QByteArray &bytes)
 {
     // A client that never reads fills the line; like a real projector's
     // transmitter, the simulator then loses the rest rather than stall the
@@ -154,7 +84,7 @@ QByteArray Simulator::writeNow(const QByteArray &bytes)
     return bytes.left(sent);
 }
 
-void Simulator::answerQuery()
+void ProjectorSimulator::answerQuery()
 {
     const QByteArray sent = writeNow(options.answer);
     JsonLine line;
@@ -164,7 +94,7 @@ void Simulator::answerQuery()
     line.emitLine();
 }
 
-void Simulator::flushStray()
+void ProjectorSimulator::flushStray()
 {
     if (stray.isEmpty())
         return;
@@ -172,7 +102,7 @@ void Simulator::flushStray()
     stray.clear();
 }
 
-void Simulator::idleByte(quint8 byte)
+void ProjectorSimulator::idleByte(quint8 byte)
 {
     stray.append(char(byte));
     const QByteArray query(reinterpret_cast<const char *>(kProjectorQuery), 3);
@@ -196,7 +126,7 @@ void Simulator::idleByte(quint8 byte)
     }
 }
 
-void Simulator::report(const bp::Transfer &transfer)
+void ProjectorSimulator::report(const bp::Transfer &transfer)
 {
     ++transfersSeen;
     JsonLine line;
@@ -228,7 +158,7 @@ void Simulator::report(const bp::Transfer &transfer)
 // Writes the values as a new pattern file in the record directory, numbered
 // after the recordings already there; never through a link and never over an
 // existing file. Returns its path, or empty when it could not be written.
-QString Simulator::record(const QByteArray &values)
+QString ProjectorSimulator::record(const QByteArray &values)
 {
     const QDir dir(options.recordDir);
     if (nextRecord == 0) {
@@ -278,7 +208,7 @@ QString Simulator::record(const QByteArray &values)
     return QString();
 }
 
-void Simulator::take(quint8 byte, Clock::time_point t)
+void ProjectorSimulator::take(quint8 byte, Clock::time_point t)
 {
     const bool wasInTransfer = decoder.inTransfer();
     if (wasInTransfer && msBetween(lastByte, t) >= kGapMs) {
@@ -308,7 +238,7 @@ void Simulator::take(quint8 byte, Clock::time_point t)
         idleByte(byte);
 }
 
-int Simulator::pollTimeout(Clock::time_point now) const
+int ProjectorSimulator::pollTimeout(Clock::time_point now) const
 {
     qint64 wait = -1;
     auto consider = [&](qint64 ms) {
@@ -323,7 +253,7 @@ int Simulator::pollTimeout(Clock::time_point now) const
     return int(wait);
 }
 
-void Simulator::run()
+void ProjectorSimulator::run()
 {
     char chunk[4096];
     budgetTime = Clock::now();
@@ -345,7 +275,7 @@ void Simulator::run()
         }
         // Standard output is watched too: when whoever reads the JSON lines
         // has gone, the simulator ends rather than linger.
-        pollfd fds[3] = {{signalPipe[0], POLLIN, 0},
+        pollfd fds[3] = {{stopFd, POLLIN, 0},
                          {master, short(allowed >= 1 ? POLLIN : 0), 0},
                          {STDOUT_FILENO, 0, 0}};
         const int r = ::poll(fds, 3, timeout);
@@ -383,191 +313,5 @@ void Simulator::run()
     }
     flushStray();
 }
-
-bool parseOptions(const QCommandLineParser &parser, Options *o)
-{
-    const int answerForms =
-        int(parser.isSet("scan-value")) + int(parser.isSet("answer")) + int(parser.isSet("silent"));
-    if (answerForms > 1) {
-        err("dvkctl simulate: give at most one of --scan-value, --answer, --silent");
-        return false;
-    }
-    int scan = 10000;
-    if (parser.isSet("scan-value")) {
-        if (!intOption(parser, "scan-value", &scan))
-            return false;
-        if (scan < 0 || scan > 65535) {
-            err(QString("dvkctl simulate: --scan-value: '%1' is not in 0 ... 65535")
-                    .arg(parser.value("scan-value")));
-            return false;
-        }
-    }
-    o->answer = QByteArray();
-    o->answer.append(char(scan >> 8));
-    o->answer.append(char(scan & 0xFF));
-    if (parser.isSet("answer")) {
-        const QString text = parser.value("answer");
-        static const QRegularExpression hexBytes("^([0-9A-Fa-f]{2})+$");
-        if (!hexBytes.match(text).hasMatch()) {
-            err(QString("dvkctl simulate: --answer: '%1' is not hexadecimal bytes").arg(text));
-            return false;
-        }
-        o->answer = QByteArray::fromHex(text.toLatin1());
-    }
-    if (parser.isSet("silent"))
-        o->answer.clear();
-    if (parser.isSet("baud")) {
-        int baud = 0;
-        if (!intOption(parser, "baud", &baud))
-            return false;
-        if (baud <= 0) {
-            err(QString("dvkctl simulate: --baud: '%1' is not a positive rate")
-                    .arg(parser.value("baud")));
-            return false;
-        }
-        o->baud = baud;
-    }
-    if (parser.isSet("record")) {
-        o->recordDir = parser.value("record");
-        if (!QDir().mkpath(o->recordDir)) {
-            err(QString("dvkctl simulate: --record: cannot create '%1'").arg(o->recordDir));
-            return false;
-        }
-    }
-    o->link = parser.value("link");
-    if (parser.isSet("link") && o->link.isEmpty()) {
-        err("dvkctl simulate: --link: the path is empty");
-        return false;
-    }
-    o->nameGiven = parser.isSet("name");
-    o->name =
-        o->nameGiven ? parser.value("name") : QString("simulator-%1").arg(qlonglong(::getpid()));
-    if (!simulatorports::validName(o->name)) {
-        err(QString("dvkctl simulate: --name: '%1' is not a plain file name").arg(o->name));
-        return false;
-    }
-    o->once = parser.isSet("once");
-    return true;
-}
-
-// The device end of a new pseudo-terminal in raw mode; its path through
-// *path. The returned master stays open for the simulator's life, and so does
-// one descriptor of the device end (through *keep): without it, each time a
-// client closed the port the master would see a hang-up.
-int openPseudoTerminal(QString *path, int *keep)
-{
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0)
-        return -1;
-    char name[256];
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof(name)) != 0) {
-        ::close(master);
-        return -1;
-    }
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        ::close(master);
-        return -1;
-    }
-    // Raw from the start: no echo of what the simulator answers, no
-    // translation, whatever the client sets later.
-    termios t;
-    if (::tcgetattr(slave, &t) == 0) {
-        ::cfmakeraw(&t);
-        ::cfsetispeed(&t, B115200);
-        ::cfsetospeed(&t, B115200);
-        ::tcsetattr(slave, TCSANOW, &t);
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    *path = QString::fromLocal8Bit(name);
-    *keep = slave;
-    return master;
-}
-
-} // namespace
-
-int cmdSimulate(const QStringList &args)
-{
-    QCommandLineParser parser;
-    parser.addOption({"scan-value", "Answer queries with this scan value (default 10000).", "F"});
-    parser.addOption({"answer", "Answer queries with exactly these bytes.", "HEX"});
-    parser.addOption({"silent", "Answer no query."});
-    parser.addOption({"baud", "Read no faster than RATE / 10 bytes per second.", "RATE"});
-    parser.addOption({"record", "Write each transfer's data bytes to DIR.", "DIR"});
-    parser.addOption({"link", "Also make a symbolic link PATH to the device.", "PATH"});
-    parser.addOption({"name", "Name in the window's port list (default simulator-<pid>).", "NAME"});
-    parser.addOption({"once", "End after the first transfer with a commit command."});
-    const int rc = parse(parser, args,
-                         "Runs the projector simulator on a pseudo-terminal. The device path is "
-                         "the first line of standard output; then one JSON line per query and "
-                         "per transfer.");
-    if (rc >= 0)
-        return rc;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(QString("dvkctl simulate: unexpected argument '%1'")
-                .arg(parser.positionalArguments().first()));
-        return ExitUsage;
-    }
-    Options options;
-    if (!parseOptions(parser, &options))
-        return ExitUsage;
-
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        err("dvkctl simulate: cannot create a pipe");
-        return ExitFailed;
-    }
-    QString path;
-    int keep = -1;
-    const int master = openPseudoTerminal(&path, &keep);
-    if (master < 0) {
-        err(QString("dvkctl simulate: cannot open a pseudo-terminal: %1").arg(strerror(errno)));
-        return ExitFailed;
-    }
-    // From here on a signal ends the run through the loop, which removes the
-    // links made below.
-    struct sigaction sa = {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-
-    // Both links are made only where nothing is (or a link to nothing was
-    // left behind), and removed at the end only while they are still ours.
-    OwnedLink link;
-    if (!options.link.isEmpty()) {
-        QString why;
-        if (!link.make(options.link, path, &why)) {
-            err("dvkctl simulate: --link: " + why);
-            return ExitFailed;
-        }
-    }
-    // Listed in the window's port list while it runs. Without --name a
-    // failure only costs that listing.
-    OwnedLink registration;
-    {
-        QString why;
-        if (!simulatorports::ensureDirectory(&why) ||
-            !registration.make(simulatorports::directory() + "/" + options.name, path, &why)) {
-            err("dvkctl simulate: not listed in the window's port list: " + why);
-            if (options.nameGiven)
-                return ExitFailed;
-        }
-    }
-
-    outLine(path);
-
-    Simulator simulator(options, master);
-    simulator.run();
-
-    registration.remove();
-    link.remove();
-    ::close(master);
-    ::close(keep);
-    return ExitOk;
-}
-
-#endif
 
 } // namespace cli
