@@ -1,7 +1,7 @@
 // The sampling warning of the level generators: stripes that get no sample
 // or only one, counted from the model, and said by dvkctl generate on
 // standard error and by the window under its unchanged completion text.
-#include "patterns/PatternAnalysis.h"
+#include "patterns/SamplingCoverage.h"
 #include "support/TestSupport.h"
 #include "ui_mainwindow.h"
 

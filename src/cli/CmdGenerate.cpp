@@ -3,7 +3,7 @@
 
 #include "Stop.h"
 #include "patterns/Generators.h"
-#include "patterns/PatternAnalysis.h"
+#include "patterns/SamplingCoverage.h"
 #include "patterns/PatternFile.h"
 #include "serial/mySerial.h"
 
