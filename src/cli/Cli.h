@@ -35,8 +35,13 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
 // false when it is not one.
 bool intOption(const QCommandLineParser &parser, const QString &name, int *value);
 
-// Reads --scan-value as a scan value the model covers (1 to 16276); reports
-// what is wrong, naming the subcommand, and returns false otherwise.
+// Reads a required whole-number option that must lie in low ... high;
+// reports what is wrong, naming the subcommand, and returns false otherwise.
+bool rangeOption(const QCommandLineParser &parser, const QString &command, const QString &name,
+                 int low, int high, int *value);
+
+// Reads --scan-value as a scan value the model covers (1 to 16276), as
+// rangeOption does.
 bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value);
 
 // A port given as a name the discovery lists (ttyUSB0) or as a path.
