@@ -11,6 +11,17 @@
 
 class mySerial;
 
+// The status codes of the window's ErrorMessage(int): progress j >= 0 from
+// the burn worker, and these events, from the worker and from the receive
+// thread of the port control (-4 there: no valid answer; -6: ready).
+enum BurnStatus {
+    StatusFileOpenFailed = -1,
+    StatusValueOutOfRange = -2,
+    StatusTransferComplete = -3,
+    StatusWriteFailed = -4,
+    StatusDeviceReady = -6,
+};
+
 // Streams checked burn values to the projector on a worker thread: one write
 // per byte, the framing and pauses of the burn protocol, a progress code after
 // each value. Reports through ErrorMessage(int): 1 … N progress, then −3 when
