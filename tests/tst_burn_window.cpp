@@ -244,7 +244,7 @@ void TestBurnWindow::wholeBurnToSuccess()
     QVERIFY(!w.close());
     QCOMPARE(seen.text, QStringLiteral("正在烧录,是否退出?"));
 
-    // During the countdown the port is closed: the Part's message.
+    // During the countdown the port is closed, and the burn button says so.
     seen = clickBurnExpectingBox(w);
     QCOMPARE(seen.text, QStringLiteral("请先打开串口!"));
     QVERIFY(!ui->pushButton_SerialPort->isEnabled());

@@ -134,19 +134,20 @@ private slots:
         sp::OpenFailure f = port.lastOpenFailure();
         QCOMPARE(f.error, sp::OpenError::NoDevice);
         QCOMPARE(f.systemCode, ENOENT);
-        QCOMPARE(openFailureReasonChinese(f),
+        QCOMPARE(MainWindowTestAccess::openFailureText(f),
                  QString("没有这个设备：/dev/ttyDVKNONE 不存在或没有连接。请检查 USB "
                          "转串口适配器是否插好。"));
         QVERIFY(openFailureReason(f).startsWith("no such device"));
 
         QCOMPARE(port.openPort(true, QString()), -1);
         QCOMPARE(port.lastOpenFailure().error, sp::OpenError::NoPort);
-        QCOMPARE(openFailureReasonChinese(port.lastOpenFailure()), QString("没有选择串口。"));
+        QCOMPARE(MainWindowTestAccess::openFailureText(port.lastOpenFailure()),
+                 QString("没有选择串口。"));
 
         QCOMPARE(port.openPort(true, QString("/dev/null")), -1);
         f = port.lastOpenFailure();
         QCOMPARE(f.error, sp::OpenError::NotSerial);
-        QCOMPARE(openFailureReasonChinese(f), QString("/dev/null 不是串口设备。"));
+        QCOMPARE(MainWindowTestAccess::openFailureText(f), QString("/dev/null 不是串口设备。"));
         QVERIFY(!port.isOpen());
 
         // A later success clears the reason.
@@ -171,7 +172,7 @@ private slots:
         const sp::OpenFailure f = second.lastOpenFailure();
         QCOMPARE(f.error, sp::OpenError::Busy);
         QCOMPARE(
-            openFailureReasonChinese(f),
+            MainWindowTestAccess::openFailureText(f),
             QString("串口被占用：%1 正被另一个程序（%2）使用。请先在那个程序中关闭串口，再重试。")
                 .arg(pty.path, me));
 
@@ -265,7 +266,7 @@ private slots:
         QCOMPARE(f.error, sp::OpenError::PermissionDenied);
         QCOMPARE(f.systemCode, EACCES);
         QCOMPARE(f.group, deviceGroup.toStdString());
-        QCOMPARE(openFailureReasonChinese(f), chinese.arg(pty.path));
+        QCOMPARE(MainWindowTestAccess::openFailureText(f), chinese.arg(pty.path));
         QCOMPARE(openFailureReason(f), english);
     }
 

@@ -158,7 +158,7 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
     QTest::addColumn<int>("burn");
     QTest::addColumn<int>("preview");
     QTest::addColumn<int>("analyze");
-    // Part of the message (standard error of each command, or the reason).
+    // A piece of the message (standard error of each command, or the reason).
     QTest::addColumn<QString>("why");
 
     const QString fifo = dir + "/pipe.txt";

@@ -10,7 +10,7 @@
 
 #include <functional>
 
-// Reaches the window's private state, the way the window's own Parts do.
+// Reaches the window's private state, the way the window's own slot bodies do.
 class MainWindowTestAccess
 {
 public:
@@ -39,6 +39,10 @@ public:
     void drawPicture(int p) { w->drawPicture(p); }
     void startBurn() { w->startBurn(); }
     QThread *discoveryThread() const { return w->selectSerialThread; }
+    static QString openFailureText(const serialplatform::OpenFailure &f)
+    {
+        return MainWindow::openFailureText(f);
+    }
 
 private:
     MainWindow *w;
