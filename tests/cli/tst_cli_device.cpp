@@ -2,6 +2,7 @@
 // model), a projector that does not answer, a port with nothing attached, an
 // answer that never ends, and the user stopping a command.
 #include "support/core/DriverModel.h"
+#include "support/core/Pty.h"
 #include "support/core/Simulator.h"
 #include "support/core/TestSupport.h"
 
@@ -33,33 +34,6 @@ QStringList ramp(int count)
         lines.append(QString("0x%1").arg((i * 37 + 11) % 256, 2, 16, QChar('0')));
     return lines;
 }
-
-// A port with nothing attached: the test holds the other end and reads it
-// only to see what was sent.
-struct Pty {
-    int master = -1;
-    QString path;
-    Pty()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
-            path = QString::fromLocal8Bit(::ptsname(master));
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    QByteArray sent() const
-    {
-        QByteArray bytes;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(master, buf, sizeof(buf))) > 0)
-            bytes.append(buf, int(n));
-        return bytes;
-    }
-};
 
 // Whether the terminal is still in exclusive mode: then every later open by
 // an ordinary user fails as busy.
@@ -135,7 +109,7 @@ void TestCliDevice::burnNeedsAnAnswer()
     const QString file = writeLines(dir + "/page.txt", ramp(1024));
     SimulatorProcess silent;
     QVERIFY(silent.start({"--silent"}));
-    Pty nothing;
+    Pty nothing(Pty::NonBlocking);
     QVERIFY(!nothing.path.isEmpty());
 
     RunningProgram toSilent = startDvkctl({"burn", file, "--port", silent.path(), "--no-wait"});
@@ -159,7 +133,7 @@ void TestCliDevice::burnNeedsAnAnswer()
 // wait out the window's 3 s after it (a burn would pay them every time).
 void TestCliDevice::answerEndsAfterAShortQuiet()
 {
-    Pty pty;
+    Pty pty(Pty::NonBlocking);
     RunningProgram query = startDvkctl({"query", "--port", pty.path});
     QByteArray asked;
     QVERIFY(QTest::qWaitFor(
@@ -182,7 +156,7 @@ void TestCliDevice::answerEndsAfterAShortQuiet()
 // bytes keep coming; the query gives up after 10 s.
 void TestCliDevice::queryHasAnOverallDeadline()
 {
-    Pty pty;
+    Pty pty(Pty::NonBlocking);
     // A byte every 20 ms: never a quiet spell that would end the answer.
     std::atomic<bool> done{false};
     std::thread trickle([&] {

@@ -9,14 +9,6 @@
 namespace
 {
 
-QString writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(bytes);
-    return path;
-}
-
 // n lines "0x.." with value i % 256.
 QStringList rampLines(int n)
 {

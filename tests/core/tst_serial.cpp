@@ -2,6 +2,7 @@
 // line settings, the read loop's cases and its buffer bound, and what close
 // and a vanished device do to a read or write in progress.
 #include "serial/mySerial.h"
+#include "support/core/Pty.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -18,57 +19,9 @@
 namespace
 {
 
-// A pseudo-terminal: the test holds the controller end and one descriptor of
-// the device end, through which it can see the device's settings and queue.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString path;
-
-    Pty()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            return;
-        path = QString::fromLocal8Bit(::ptsname(master));
-        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    }
-    ~Pty()
-    {
-        closeMaster();
-        if (slave >= 0)
-            ::close(slave);
-    }
-    void closeMaster()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-    void send(const QByteArray &bytes) const
-    {
-        QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
-    }
-    QByteArray receive(int n, int timeoutMs = 2000) const
-    {
-        QByteArray got;
-        QElapsedTimer clock;
-        clock.start();
-        while (got.size() < n && clock.elapsed() < timeoutMs) {
-            char buf[4096];
-            const ssize_t r = ::read(master, buf, size_t(qMin(n - got.size(), 4096)));
-            if (r > 0)
-                got.append(buf, int(r));
-        }
-        return got;
-    }
-    int inputQueued() const
-    {
-        int n = -1;
-        ::ioctl(slave, FIONREAD, &n);
-        return n;
-    }
-};
+// The test keeps each port's device end open too, to see its settings and
+// queue.
+constexpr int kHeld = Pty::HoldDevice;
 
 QByteArray sequence(int n)
 {
@@ -107,7 +60,7 @@ class TestSerial : public QObject
 private slots:
     void openAndClose()
     {
-        Pty pty;
+        Pty pty(kHeld);
         QVERIFY(pty.slave >= 0);
         QTemporaryDir dir;
         QFile plain(dir.filePath("plain"));
@@ -154,7 +107,7 @@ private slots:
 
     void lineSettingsAndRawBytes()
     {
-        Pty pty;
+        Pty pty(kHeld);
         termios before;
         QCOMPARE(::tcgetattr(pty.slave, &before), 0);
         // A cooked terminal at 9600 with hardware flow control, and input
@@ -208,7 +161,8 @@ private slots:
     // port: the group takes 6 s.
     void readCases()
     {
-        Pty twoBytes, oneByte, threeBytes, silence, closed, flood, trickle;
+        Pty twoBytes(kHeld), oneByte(kHeld), threeBytes(kHeld), silence(kHeld), closed(kHeld),
+            flood(kHeld), trickle(kHeld);
         mySerial p2, p1, p3, p0, pc, pf, pt;
         QCOMPARE(p2.openPort(true, twoBytes.path), 0);
         QCOMPARE(p1.openPort(true, oneByte.path), 0);
@@ -298,7 +252,7 @@ private slots:
     void deviceGoneAndBlockedWrites()
     {
         // The other end went away: writes fail, reads end at once.
-        Pty gone;
+        Pty gone(kHeld);
         mySerial port;
         QCOMPARE(port.openPort(true, gone.path), 0);
         ::close(gone.slave);
@@ -314,7 +268,7 @@ private slots:
 
         // Nobody reads: a long write blocks on the full queue until the close
         // from another thread ends it.
-        Pty stalled;
+        Pty stalled(kHeld);
         QCOMPARE(port.openPort(true, stalled.path), 0);
         const QByteArray big(200000, char(0x55));
         bool ok = true;
@@ -331,7 +285,7 @@ private slots:
     {
         // Open, start a reader and a writer, close at once; many times over.
         // Nothing may touch a released handle (the sanitizers watch this).
-        Pty pty;
+        Pty pty(kHeld);
         mySerial port;
         for (int i = 0; i < 30; ++i) {
             QCOMPARE(port.openPort(true, pty.path), 0);

@@ -8,6 +8,7 @@
 // is not tested here: line timing, the driver's queue, handshake lines, an
 // adapter unplugged, and a write cancelled from another thread (Wine runs a
 // synchronous write on to its time-out whatever cancels it).
+#include "support/core/Pty.h"
 #include "support/core/Simulator.h"
 #include "support/core/TestSupport.h"
 
@@ -29,30 +30,6 @@
 
 namespace
 {
-
-// A terminal nobody answers or reads. Raw, so that a full buffer holds the
-// writer back instead of the line discipline dropping bytes.
-struct Pty {
-    int master = -1;
-    QString path;
-    Pty()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            return;
-        termios t;
-        if (::tcgetattr(master, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::tcsetattr(master, TCSANOW, &t);
-        }
-        path = QString::fromLocal8Bit(::ptsname(master));
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-};
 
 QString findTool(const QStringList &names, const QStringList &extraPaths = QStringList())
 {
@@ -226,7 +203,7 @@ void TestWine::queryAndTheReadsThreeSeconds()
 // Nothing answers: the read gives up after 3 s, the count as preset.
 void TestWine::silentPort()
 {
-    Pty pty;
+    Pty pty(Pty::Raw);
     QVERIFY(linkPort(6, pty.path));
     QCOMPARE(run({"silent", "COM6"}), 0);
 }
@@ -282,7 +259,7 @@ void TestWine::burnCheckedByTheSimulator()
 // and that is a failed write, not one that counts as done.
 void TestWine::stalledLineFailsTheWrite()
 {
-    Pty pty;
+    Pty pty(Pty::Raw);
     QVERIFY(linkPort(6, pty.path));
     QCOMPARE(run({"stall", "COM6"}), 0);
 }

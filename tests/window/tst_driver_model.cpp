@@ -3,6 +3,7 @@
 // output queue busy for a while after each write, a line that stalls, an
 // adapter that is unplugged.
 #include "support/core/DriverModel.h"
+#include "support/core/Pty.h"
 #include "support/window/BurnWindow.h"
 
 #include "burn/BurnProtocol.h"
@@ -21,24 +22,6 @@ using namespace burnwindow;
 
 namespace
 {
-
-// A pseudo-terminal whose other end nobody reads: its buffer takes a few
-// kilobytes, more than any test here writes.
-struct Pty {
-    int master = -1;
-    QString path;
-    Pty()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
-            path = QString::fromLocal8Bit(::ptsname(master));
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-};
 
 qint64 timedWrite(mySerial &port, bool *ok)
 {

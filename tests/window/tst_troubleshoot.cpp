@@ -9,6 +9,7 @@
 // it is executed, so the whole tool runs without privileges.
 #include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
+#include "support/core/Pty.h"
 #include "support/window/WindowSupport.h"
 #include "ui_mainwindow.h"
 
@@ -35,28 +36,6 @@ gid_t groupId(const char *name)
     const group *g = ::getgrnam(name);
     return g ? g->gr_gid : gid_t(-1);
 }
-
-// A pseudo-terminal: its device end is a serial port to the driver.
-struct Pty {
-    int master = -1;
-    QString path;
-    Pty()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
-            path = QString::fromLocal8Bit(::ptsname(master));
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    bool setOwnership(gid_t gid, mode_t mode) const
-    {
-        const QByteArray p = QFile::encodeName(path);
-        return ::chown(p.constData(), 0, gid) == 0 && ::chmod(p.constData(), mode) == 0;
-    }
-};
 
 // Runs the rest of a scope as another user: the effective ids and the group
 // list are what the kernel checks an open against.

@@ -30,14 +30,6 @@ using namespace burnwindow;
 namespace
 {
 
-QString writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(bytes);
-    return path;
-}
-
 // `count` lines "0x10", each with its line feed.
 QByteArray goodLines(int count)
 {

@@ -24,6 +24,14 @@ QString writeLines(const QString &path, const QStringList &lines)
     return path;
 }
 
+QString writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+    return path;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);

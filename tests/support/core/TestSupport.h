@@ -19,6 +19,9 @@ QString makeTempDir();
 // Writes lines (each followed by "\n") to a file; returns its path.
 QString writeLines(const QString &path, const QStringList &lines);
 
+// Writes the bytes as the whole file; returns its path.
+QString writeBytes(const QString &path, const QByteArray &bytes);
+
 // The whole contents of a file (empty when it cannot be read).
 QByteArray readAll(const QString &path);
 
