@@ -89,6 +89,26 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
     return -1;
 }
 
+bool noArguments(const QCommandLineParser &parser, const QString &command)
+{
+    if (parser.positionalArguments().isEmpty())
+        return true;
+    err(QString("%1: unexpected argument '%2'").arg(command, parser.positionalArguments().first()));
+    return false;
+}
+
+bool oneFile(const QCommandLineParser &parser, const QString &command, QString *file)
+{
+    const QStringList files = parser.positionalArguments();
+    if (files.size() == 1) {
+        *file = files.first();
+        return true;
+    }
+    err(files.isEmpty() ? QString("%1: no FILE given").arg(command)
+                        : QString("%1: unexpected argument '%2'").arg(command, files.at(1)));
+    return false;
+}
+
 bool intOption(const QCommandLineParser &parser, const QString &name, int *value)
 {
     const QString text = parser.value(name);

@@ -31,6 +31,14 @@ bool standardOutputFailed();
 int parse(QCommandLineParser &parser, const QStringList &args, const QString &description,
           const QStringList &repeatable = QStringList());
 
+// The positional arguments of a subcommand that takes none: reports the
+// first one given as unexpected (bad usage) and returns false.
+bool noArguments(const QCommandLineParser &parser, const QString &command);
+
+// The one FILE of a subcommand: reports none, or a second, as bad usage and
+// returns false.
+bool oneFile(const QCommandLineParser &parser, const QString &command, QString *file);
+
 // Reads a whole decimal number option; reports "bad number" and returns
 // false when it is not one.
 bool intOption(const QCommandLineParser &parser, const QString &name, int *value);

@@ -117,11 +117,8 @@ int cmdSimulate(const QStringList &args)
                          "per transfer.");
     if (rc >= 0)
         return rc;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(QString("dvkctl simulate: unexpected argument '%1'")
-                .arg(parser.positionalArguments().first()));
+    if (!noArguments(parser, "dvkctl simulate"))
         return ExitUsage;
-    }
     SimulatorOptions options;
     if (!parseOptions(parser, &options))
         return ExitUsage;

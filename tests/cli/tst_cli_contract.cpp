@@ -92,6 +92,19 @@ void TestCliContract::exitCodes_data()
         {"analyze", "good.txt", "--scan-value", "9000", "--set", "gray:2@1", "--set", "gray:1@1"},
         0, "");
 
+    // One FILE where a subcommand takes one, nothing where it takes none.
+    row("inspect without a file", {"inspect"}, 2, "dvkctl inspect: no FILE given");
+    row("preview with two files", {"preview", "good.txt", "good.txt", "-o", png}, 2,
+        "dvkctl preview: unexpected argument 'good.txt'");
+    row("analyze with two files",
+        {"analyze", "good.txt", "extra", "--scan-value", "9000", "--set", "gray:2@1"}, 2,
+        "dvkctl analyze: unexpected argument 'extra'");
+    row("ports with an argument", {"ports", "extra"}, 2, "dvkctl ports: unexpected argument");
+    row("query with an argument", {"query", "extra", "--port", "./projector"}, 2,
+        "dvkctl query: unexpected argument 'extra'");
+    row("simulate with an argument", {"simulate", "extra"}, 2,
+        "dvkctl simulate: unexpected argument 'extra'");
+
     // The preview's size has a bound.
     row("preview too wide", {"preview", "good.txt", "--size", "8193x10", "-o", png}, 2, "8193x10");
     row("preview at the bound", {"preview", "good.txt", "--size", "8192x2", "-o", png}, 0, "");
