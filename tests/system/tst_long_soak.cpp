@@ -117,6 +117,12 @@ void TestLongSoak::openCloseQueriesAndBurns()
             *why = "the port was not closed after the burn";
             return false;
         }
+        // The thread counts compare idle windows: the countdown's thread ends
+        // just after the notice that its last step brought.
+        if (!QTest::qWaitFor([&] { return MainWindowTestAccess(&w).countdownThreadFreed(); })) {
+            *why = "the countdown's thread was not freed";
+            return false;
+        }
         if (!sim.waitForEvents("transfer", burns, 5000)) {
             *why = "the simulator saw no transfer";
             return false;

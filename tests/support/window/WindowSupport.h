@@ -44,6 +44,9 @@ public:
     void drawPicture(int p) { w->drawPicture(p); }
     void startBurn() { w->startBurn(); }
     QThread *discoveryThread() const { return w->selectSerialThread; }
+    // The commit countdown's thread is freed a moment after its last step
+    // has been shown.
+    bool countdownThreadFreed() const { return w->countdownThread == nullptr; }
     static QString openFailureText(const serialplatform::OpenFailure &f)
     {
         return MainWindow::openFailureText(f);
