@@ -1,18 +1,39 @@
 #!/usr/bin/env bash
-# Set up (install what is missing, build) and run every test stage:
-#   1. the normal build and the whole suite (build/)
-#   2. the Windows serial layer built with MinGW-w64 and run under Wine against
-#      the projector simulator (build/, ctest -L wine; the first run sets up a
-#      Wine prefix in build/tests/wine)
-#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
-#   4. the threaded tests under ThreadSanitizer (build-tsan/)
-#   5. each fuzz target for FUZZ_SECONDS (default 60) seconds (build-fuzz/)
-# Every stage runs even if an earlier one failed; the exit status is non-zero
-# if any failed. DVK_STAGES picks stages (e.g. DVK_STAGES="suite asan").
+# Sets up (installs what is missing, builds into build/) and runs the tests.
+#
+#   ./test.sh         the quick run: every test except those labelled long
+#                     (the soak, the full-size decode, the Wine stage), in
+#                     build/; a few minutes after the build
+#   ./test.sh --all   every stage, as CI runs it:
+#     suite  the whole suite but Wine, long tests included (build/)
+#     wine   the Windows serial layer built with MinGW-w64 and run under Wine
+#            against the projector simulator (build/, ctest -L wine; the
+#            first run sets up a Wine prefix in build/tests/wine)
+#     asan   the suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#            (build-asan/)
+#     tsan   the threaded tests under ThreadSanitizer (build-tsan/)
+#     fuzz   each fuzz target for FUZZ_SECONDS (default 60) seconds
+#            (build-fuzz/)
+#
+# With --all every stage runs even if an earlier one failed, and DVK_STAGES
+# picks stages (e.g. DVK_STAGES="suite asan"). The exit status is non-zero if
+# any stage failed. Each stage's output is kept in build-logs/<stage>.log.
 set -uo pipefail
 cd "$(dirname "$0")"
 
-STAGES=${DVK_STAGES:-suite wine asan tsan fuzz}
+ALL_STAGES="suite wine asan tsan fuzz"
+case "${1:-}" in
+"") STAGES=quick ;;
+--all) STAGES=${DVK_STAGES:-$ALL_STAGES} ;;
+-h | --help)
+    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
+    exit 0
+    ;;
+*)
+    echo "usage: ./test.sh [--all]" >&2
+    exit 2
+    ;;
+esac
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 LOGS=build-logs
 mkdir -p "$LOGS"
@@ -44,6 +65,7 @@ stage() {
 stage setup scripts/setup.sh
 for s in $STAGES; do
     case $s in
+    quick) stage quick bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -LE long' ;;
     suite) stage suite bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -LE wine' ;;
     wine) stage wine bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --verbose -L wine' ;;
     asan) stage asan scripts/test-sanitizers.sh address build-asan ;;
@@ -56,10 +78,16 @@ done
 echo
 echo "======== summary ========"
 printf '%s\n' "${summary[@]}"
-grep -hE '^FUZZ ' "$LOGS/fuzz.log" 2>/dev/null || true
-# The normal suite's own closing lines come last.
-if [ -f "$LOGS/suite.log" ]; then
-    echo
-    sed -n '/tests passed/,$p' "$LOGS/suite.log"
-fi
+case " $STAGES " in
+*" fuzz "*) grep -hE '^FUZZ ' "$LOGS/fuzz.log" 2>/dev/null || true ;;
+esac
+# The test run's own closing lines come last.
+for s in quick suite; do
+    case " $STAGES " in
+    *" $s "*)
+        echo
+        sed -n '/tests passed/,$p' "$LOGS/$s.log"
+        ;;
+    esac
+done
 exit $failed

@@ -11,7 +11,7 @@
 #include "patterns/CaptureDecoder.h"
 #include "patterns/CaptureImages.h"
 #include "patterns/Generators.h"
-#include "support/CaptureRenderer.h"
+#include "support/core/CaptureRenderer.h"
 
 #include <QTemporaryDir>
 

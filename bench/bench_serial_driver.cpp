@@ -8,7 +8,7 @@
 // Target: a byte costs no more than 0.25 ms over the driver's latency.
 #include "burn/BurnProtocol.h"
 #include "serial/mySerial.h"
-#include "support/DriverModel.h"
+#include "support/core/DriverModel.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,12 +4,16 @@
 #include "ui_mainwindow.h"
 
 #include "MessageBoxes.h"
+#include "serial/ProjectorQuery.h"
 #include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
 
 #include <QCloseEvent>
 #include <QIntValidator>
 #include <QThread>
+
+#include <algorithm>
+#include <iterator>
 
 mySerial *mySerialInstance = nullptr;
 
@@ -19,9 +23,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     QThread::msleep(200);
     ui->setupUi(this);
 
-    handshake[0] = 0x9F;
-    handshake[1] = 0xFC;
-    handshake[2] = 0x01;
+    static_assert(sizeof handshake == sizeof kProjectorQuery, "the query is three bytes");
+    std::copy(std::begin(kProjectorQuery), std::end(kProjectorQuery), handshake);
 
     selectSerial = new SelectSerial;
     QThread *discovery = new QThread(this);

@@ -19,6 +19,11 @@ class MainWindow;
 }
 QT_END_NAMESPACE
 
+namespace serialplatform
+{
+struct OpenFailure;
+}
+
 class SelectSerial;
 class mySerial;
 class BurnRecordThread;
@@ -76,7 +81,7 @@ private:
     void stopDiscovery();
     // Takes the canvas sizes for the previews, once, as the layout placed them.
     void captureCanvasSizes();
-    // Each Part that runs work off the GUI thread stops it here, before any
+    // Each subsystem that runs work off the GUI thread stops it here, before any
     // of the window's objects go away; called by the destructor.
     void stopPortWork();
     void stopBurnWork();
@@ -121,6 +126,8 @@ private:
     std::atomic<float> deviceScanRate{0.0f};
     // Opens the device the port box names; 0 or -1 as openPort.
     int openSelectedPort();
+    // Why the port did not open, for the box that says so.
+    static QString openFailureText(const serialplatform::OpenFailure &failure);
     // The receive thread's work for the opening numbered `generation`, and
     // the hand-over of its result to the GUI thread.
     void receiveAnswer(unsigned generation);
@@ -139,7 +146,10 @@ private:
     void drawPicture(int pageIndex);
     // Whole pages of the loaded file, and label_Page's text for them.
     int burnPageCount() const;
-    QString burnPageLabel() const;
+    QString burnPageLabel() const { return pageLabel(burnPageCount()); }
+    // label_Page's text for a number of whole pages: "/ 0 " says that nothing
+    // burnable is loaded.
+    static QString pageLabel(int pages);
     std::atomic<int> burnSampleCount{0};
     int burnSampleMin = 0;
     int burnSampleMax = 0;

@@ -132,13 +132,4 @@ private:
 
 } // namespace burnprotocol
 
-// The status codes of ErrorMessage(int): progress j >= 0, and these events.
-enum BurnStatus {
-    StatusFileOpenFailed = -1,
-    StatusValueOutOfRange = -2,
-    StatusTransferComplete = -3,
-    StatusWriteFailed = -4,
-    StatusDeviceReady = -6,
-};
-
 #endif

@@ -49,7 +49,7 @@ void BurnRecordThread::BurnRecord()
             if (!cancelled.load())
                 emit ErrorMessage(StatusWriteFailed);
             emit finished();
-            ended.store(true, std::memory_order_release);
+            markEnded();
             return;
         }
         if (step.valueNumber > 0)
@@ -58,5 +58,5 @@ void BurnRecordThread::BurnRecord()
     if (!cancelled.load())
         emit ErrorMessage(StatusTransferComplete);
     emit finished();
-    ended.store(true, std::memory_order_release);
+    markEnded();
 }

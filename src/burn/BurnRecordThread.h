@@ -1,6 +1,8 @@
 #ifndef DVK_BURNRECORDTHREAD_H
 #define DVK_BURNRECORDTHREAD_H
 
+#include "serial/WorkerEnd.h"
+
 #include <QObject>
 #include <QString>
 
@@ -9,13 +11,24 @@
 
 class mySerial;
 
+// The status codes of the window's ErrorMessage(int): progress j >= 0 from
+// the burn worker, and these events, from the worker and from the receive
+// thread of the port control (-4 there: no valid answer; -6: ready).
+enum BurnStatus {
+    StatusFileOpenFailed = -1,
+    StatusValueOutOfRange = -2,
+    StatusTransferComplete = -3,
+    StatusWriteFailed = -4,
+    StatusDeviceReady = -6,
+};
+
 // Streams checked burn values to the projector on a worker thread: one write
 // per byte, the framing and pauses of the burn protocol, a progress code after
 // each value. Reports through ErrorMessage(int): 1 … N progress, then −3 when
 // the whole stream including the commit command went out, or −4 once when a
 // write failed — the transfer then stops and nothing more is sent, so a
 // projector never receives a commit for data that did not arrive.
-class BurnRecordThread : public QObject
+class BurnRecordThread : public QObject, public WorkerEnd
 {
     Q_OBJECT
 
@@ -28,10 +41,6 @@ public:
     // write already waiting on the line ends at its time-out, or at once when
     // whoever stops the transfer also closes the port.
     void cancel() { cancelled.store(true); }
-    // True once the work slot has returned. Read after the thread was waited
-    // for, it hands the worker's memory over to the waiting thread in a way
-    // ThreadSanitizer sees (QThread::wait synchronises inside Qt).
-    bool hasEnded() const { return ended.load(std::memory_order_acquire); }
 
 signals:
     void ErrorMessage(int err);
@@ -47,7 +56,6 @@ private:
     const std::vector<quint8> values;
     const QString path;
     std::atomic<bool> cancelled{false};
-    std::atomic<bool> ended{false};
 };
 
 #endif

@@ -3,7 +3,6 @@
 #include "ui_mainwindow.h"
 
 #include "MessageBoxes.h"
-#include "burn/BurnProtocol.h"
 #include "burn/BurnRecordThread.h"
 #include "burn/Solidification.h"
 #include "burn/WorkerThread.h"
@@ -21,7 +20,7 @@ void MainWindow::on_pushButton_BurnRecord_clicked()
         MessageBoxes::warning(this, tr("请先选择烧录文件"));
         return;
     }
-    if (ui->label_Page->text() == "/ 0 ") {
+    if (ui->label_Page->text() == pageLabel(0)) {
         MessageBoxes::warning(this, tr("烧录文件有误"));
         return;
     }

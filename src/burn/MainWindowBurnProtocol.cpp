@@ -3,7 +3,6 @@
 #include "ui_mainwindow.h"
 
 #include "MessageBoxes.h"
-#include "burn/BurnProtocol.h"
 #include "burn/BurnRecordThread.h"
 #include "burn/WorkerThread.h"
 #include "burnfile/BurnFile.h"

@@ -11,5 +11,5 @@ void Solidification::TimeOut()
         QThread::msleep(kStepMs);
     }
     emit finished();
-    ended.store(true, std::memory_order_release);
+    markEnded();
 }

@@ -1,13 +1,15 @@
 #ifndef DVK_SOLIDIFICATION_H
 #define DVK_SOLIDIFICATION_H
 
+#include "serial/WorkerEnd.h"
+
 #include <QObject>
 
 #include <atomic>
 
 // The commit countdown: while the projector commits the burned data it is
 // given 10 ms per value, counted out on a worker thread.
-class Solidification : public QObject
+class Solidification : public QObject, public WorkerEnd
 {
     Q_OBJECT
 
@@ -21,10 +23,6 @@ public:
     // any thread.
     void cancel() { cancelled.store(true); }
     bool wasCancelled() const { return cancelled.load(); }
-    // True once the work slot has returned. Read after the thread was waited
-    // for, it hands the worker's memory over to the waiting thread in a way
-    // ThreadSanitizer sees (QThread::wait synchronises inside Qt).
-    bool hasEnded() const { return ended.load(std::memory_order_acquire); }
 
 signals:
     void TimeDisplay(int time);
@@ -36,7 +34,6 @@ public slots:
 private:
     const int count;
     std::atomic<bool> cancelled{false};
-    std::atomic<bool> ended{false};
 };
 
 #endif

@@ -245,3 +245,31 @@ BurnFileCheck checkBurnFile(const QString &path)
     }
     return check;
 }
+
+PatternFileValues readPatternFileValues(const QString &path, qint64 maxLines)
+{
+    PatternFileValues result;
+    BurnLineReader reader(path);
+    if (!reader.opened()) {
+        result.error = reader.error();
+        return result;
+    }
+    // No pattern file holds more than the burn limit: nothing past it is
+    // read, whatever the file holds.
+    maxLines = qMin<qint64>(maxLines, kMaxBurnSamples);
+    BurnLine line;
+    while (qint64(result.values.size()) < maxLines && reader.next(&line)) {
+        const BurnLineValue v = readBurnLineValue(line);
+        result.values.push_back(v.value);
+        result.unreadable.push_back(!v.number);
+    }
+    result.truncated = !reader.failed() && reader.next(&line);
+    if (reader.failed()) {
+        result.error = reader.error();
+        result.values.clear();
+        result.unreadable.clear();
+        return result;
+    }
+    result.opened = true;
+    return result;
+}

@@ -102,6 +102,20 @@ struct BurnPage {
 
 BurnPage readBurnPage(const QString &path, qint64 pageIndex);
 
+// The values of a pattern file as the loader reads them, line by line, with
+// the lines whose text is not a number (the loader reads those as 0): what
+// the checks of generated sets and of captures compare with.
+struct PatternFileValues {
+    bool opened = false;
+    QString error;
+    std::vector<int> values;
+    std::vector<bool> unreadable; // per line: the text did not convert
+    bool truncated = false;       // more lines follow than were read
+};
+
+// Reads at most maxLines lines, and never more than a burn may hold.
+PatternFileValues readPatternFileValues(const QString &path, qint64 maxLines);
+
 enum class BurnFileStatus {
     Burnable,
     CannotOpen,

@@ -35,7 +35,7 @@ bool MainWindow::loadBurnFile()
     burnSampleMin = scan.min;
     if (scan.overLimit()) {
         burnSampleCount = 0;
-        ui->label_Page->setText("/ 0 ");
+        ui->label_Page->setText(pageLabel(0));
         ui->lineEdit->setText("0");
         ui->label_Wave->clear();
         ui->label_Picture->clear();

@@ -9,21 +9,14 @@
 
 #include <QPixmap>
 
-namespace
-{
-
-const char *const kNothingLoaded = "/ 0 ";
-
-} // namespace
-
 int MainWindow::burnPageCount() const
 {
     return burnSampleCount / kSamplesPerPage;
 }
 
-QString MainWindow::burnPageLabel() const
+QString MainWindow::pageLabel(int pages)
 {
-    return "/ " + QString::number(burnPageCount()) + " ";
+    return "/ " + QString::number(pages) + " ";
 }
 
 void MainWindow::drawWave(int pageIndex)
@@ -63,7 +56,7 @@ void MainWindow::drawPicture(int pageIndex)
 // itself; setting an unchanged text emits nothing, which ends the recursion.
 void MainWindow::on_lineEdit_textChanged(QString arg1)
 {
-    if (ui->label_Page->text() == kNothingLoaded) {
+    if (ui->label_Page->text() == pageLabel(0)) {
         ui->lineEdit->setText("0");
         return;
     }

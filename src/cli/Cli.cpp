@@ -89,6 +89,26 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
     return -1;
 }
 
+bool noArguments(const QCommandLineParser &parser, const QString &command)
+{
+    if (parser.positionalArguments().isEmpty())
+        return true;
+    err(QString("%1: unexpected argument '%2'").arg(command, parser.positionalArguments().first()));
+    return false;
+}
+
+bool oneFile(const QCommandLineParser &parser, const QString &command, QString *file)
+{
+    const QStringList files = parser.positionalArguments();
+    if (files.size() == 1) {
+        *file = files.first();
+        return true;
+    }
+    err(files.isEmpty() ? QString("%1: no FILE given").arg(command)
+                        : QString("%1: unexpected argument '%2'").arg(command, files.at(1)));
+    return false;
+}
+
 bool intOption(const QCommandLineParser &parser, const QString &name, int *value)
 {
     const QString text = parser.value(name);
@@ -102,23 +122,29 @@ bool intOption(const QCommandLineParser &parser, const QString &name, int *value
     return true;
 }
 
-bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value)
+bool rangeOption(const QCommandLineParser &parser, const QString &command, const QString &name,
+                 int low, int high, int *value)
 {
-    if (!parser.isSet("scan-value")) {
-        err(QString("%1: --scan-value is required").arg(command));
+    if (!parser.isSet(name)) {
+        err(QString("%1: --%2 is required").arg(command, name));
         return false;
     }
-    if (!intOption(parser, "scan-value", value))
+    if (!intOption(parser, name, value))
         return false;
-    if (*value < kMinScanValue || *value > kMaxScanValue) {
-        err(QString("%1: --scan-value %2 is out of range (%3 to %4)")
-                .arg(command)
+    if (*value < low || *value > high) {
+        err(QString("%1: --%2 %3 is out of range (%4 to %5)")
+                .arg(command, name)
                 .arg(*value)
-                .arg(kMinScanValue)
-                .arg(kMaxScanValue));
+                .arg(low)
+                .arg(high));
         return false;
     }
     return true;
+}
+
+bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value)
+{
+    return rangeOption(parser, command, "scan-value", kMinScanValue, kMaxScanValue, value);
 }
 
 QString portDevicePath(const QString &port)

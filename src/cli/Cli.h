@@ -31,12 +31,25 @@ bool standardOutputFailed();
 int parse(QCommandLineParser &parser, const QStringList &args, const QString &description,
           const QStringList &repeatable = QStringList());
 
+// The positional arguments of a subcommand that takes none: reports the
+// first one given as unexpected (bad usage) and returns false.
+bool noArguments(const QCommandLineParser &parser, const QString &command);
+
+// The one FILE of a subcommand: reports none, or a second, as bad usage and
+// returns false.
+bool oneFile(const QCommandLineParser &parser, const QString &command, QString *file);
+
 // Reads a whole decimal number option; reports "bad number" and returns
 // false when it is not one.
 bool intOption(const QCommandLineParser &parser, const QString &name, int *value);
 
-// Reads --scan-value as a scan value the model covers (1 to 16276); reports
-// what is wrong, naming the subcommand, and returns false otherwise.
+// Reads a required whole-number option that must lie in low ... high;
+// reports what is wrong, naming the subcommand, and returns false otherwise.
+bool rangeOption(const QCommandLineParser &parser, const QString &command, const QString &name,
+                 int low, int high, int *value);
+
+// Reads --scan-value as a scan value the model covers (1 to 16276), as
+// rangeOption does.
 bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value);
 
 // A port given as a name the discovery lists (ttyUSB0) or as a path.

@@ -184,13 +184,9 @@ int cmdAnalyze(const QStringList &args)
               QStringList{"set"});
     if (rc >= 0)
         return rc;
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        err(files.isEmpty() ? QString("%1: no FILE given").arg(kName)
-                            : QString("%1: unexpected argument '%2'").arg(kName, files.at(1)));
+    QString file;
+    if (!oneFile(parser, kName, &file))
         return ExitUsage;
-    }
-    const QString file = files.first();
     int scanValue = 0;
     if (!scanValueOption(parser, kName, &scanValue))
         return ExitUsage;

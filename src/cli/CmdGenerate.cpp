@@ -3,8 +3,8 @@
 
 #include "Stop.h"
 #include "patterns/Generators.h"
-#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
+#include "patterns/SamplingCoverage.h"
 #include "serial/mySerial.h"
 
 #include <cstdio>
@@ -24,26 +24,6 @@ bool needsScanValue(Kind kind)
     return kind == Kind::Phase || kind == Kind::Gray || kind == Kind::Square;
 }
 
-bool rangeOption(const QCommandLineParser &parser, const QString &name, int low, int high,
-                 int *value)
-{
-    if (!parser.isSet(name)) {
-        err(QString("%1: --%2 is required").arg(kName, name));
-        return false;
-    }
-    if (!intOption(parser, name, value))
-        return false;
-    if (*value < low || *value > high) {
-        err(QString("%1: --%2 %3 is out of range (%4 to %5)")
-                .arg(kName, name)
-                .arg(*value)
-                .arg(low)
-                .arg(high));
-        return false;
-    }
-    return true;
-}
-
 // The scan value from --scan-value or, with --port, from the projector.
 // Returns -1 to go on, or the exit code.
 int scanValueFrom(const QCommandLineParser &parser, int *scanValue)
@@ -54,19 +34,8 @@ int scanValueFrom(const QCommandLineParser &parser, int *scanValue)
         err(QString("%1: give either --scan-value or --port").arg(kName));
         return ExitUsage;
     }
-    if (typed) {
-        if (!intOption(parser, "scan-value", scanValue))
-            return ExitUsage;
-        if (*scanValue < kMinScanValue || *scanValue > kMaxScanValue) {
-            err(QString("%1: --scan-value %2 is out of range (%3 to %4)")
-                    .arg(kName)
-                    .arg(*scanValue)
-                    .arg(kMinScanValue)
-                    .arg(kMaxScanValue));
-            return ExitUsage;
-        }
-        return -1;
-    }
+    if (typed)
+        return scanValueOption(parser, kName, scanValue) ? -1 : ExitUsage;
     QString device;
     const int portRc = portOption(kName, parser.value("port"), &device);
     if (portRc >= 0)
@@ -175,12 +144,14 @@ int cmdGenerate(const QStringList &args)
 
     int steps = 0, stripes = 0, bits = 0;
     if (kind == Kind::Phase &&
-        (!rangeOption(parser, "steps", kMinPhaseSteps, kMaxPhaseSteps, &steps) ||
-         !rangeOption(parser, "stripes", kMinStripes, kMaxStripes, &stripes)))
+        (!rangeOption(parser, kName, "steps", kMinPhaseSteps, kMaxPhaseSteps, &steps) ||
+         !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &stripes)))
         return ExitUsage;
-    if (kind == Kind::Gray && !rangeOption(parser, "bits", kMinGrayBits, kMaxGrayBits, &bits))
+    if (kind == Kind::Gray &&
+        !rangeOption(parser, kName, "bits", kMinGrayBits, kMaxGrayBits, &bits))
         return ExitUsage;
-    if (kind == Kind::Square && !rangeOption(parser, "stripes", kMinStripes, kMaxStripes, &stripes))
+    if (kind == Kind::Square &&
+        !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &stripes))
         return ExitUsage;
 
     int scanValue = 0;

@@ -23,13 +23,9 @@ int cmdInspect(const QStringList &args)
                          "Exit: 0 burnable, 1 not burnable, 2 cannot read.");
     if (rc >= 0)
         return rc;
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        err(files.isEmpty() ? QString("dvkctl inspect: no FILE given")
-                            : QString("dvkctl inspect: unexpected argument '%1'").arg(files.at(1)));
+    QString file;
+    if (!oneFile(parser, "dvkctl inspect", &file))
         return ExitUsage;
-    }
-    const QString file = files.first();
 
     const BurnFileCheck check = checkBurnFile(file);
     const BurnFileScan &scan = check.scan;

@@ -17,11 +17,8 @@ int cmdPorts(const QStringList &args)
     const int rc = parse(parser, args, "Lists the serial ports the system offers.");
     if (rc >= 0)
         return rc;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(QString("dvkctl ports: unexpected argument '%1'")
-                .arg(parser.positionalArguments().first()));
+    if (!noArguments(parser, "dvkctl ports"))
         return ExitUsage;
-    }
 
     const auto ports = QSerialPortInfo::availablePorts();
     QJsonArray array;

@@ -65,13 +65,9 @@ int cmdPreview(const QStringList &args)
                          "unreadable file.");
     if (rc >= 0)
         return rc;
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        err(files.isEmpty() ? QString("dvkctl preview: no FILE given")
-                            : QString("dvkctl preview: unexpected argument '%1'").arg(files.at(1)));
+    QString file;
+    if (!oneFile(parser, "dvkctl preview", &file))
         return ExitUsage;
-    }
-    const QString file = files.first();
     if (!parser.isSet(output)) {
         err("dvkctl preview: no output given (-o OUT.png)");
         return ExitUsage;

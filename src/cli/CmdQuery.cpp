@@ -21,11 +21,8 @@ int cmdQuery(const QStringList &args)
                          "Opens the port, sends the query and prints the projector's scan value.");
     if (rc >= 0)
         return rc;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(QString("dvkctl query: unexpected argument '%1'")
-                .arg(parser.positionalArguments().first()));
+    if (!noArguments(parser, "dvkctl query"))
         return ExitUsage;
-    }
     if (!parser.isSet(port)) {
         err("dvkctl query: --port PORT is required");
         return ExitUsage;

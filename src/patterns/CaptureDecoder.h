@@ -15,7 +15,7 @@
 // over its whole cell (sampleCellEdges), so stripes end on cell edges and a
 // phase sample lights its cell with the value computed at the cell's start.
 
-#include "PatternAnalysis.h"
+#include "PatternSetRequest.h"
 #include "ScanTiming.h"
 
 #include <QString>

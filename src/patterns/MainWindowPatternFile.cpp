@@ -3,8 +3,8 @@
 #include "ui_mainwindow.h"
 
 #include "MessageBoxes.h"
-#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
+#include "patterns/SamplingCoverage.h"
 #include "patterns/ScanTiming.h"
 #include "patterns/WriteFailureText.h"
 

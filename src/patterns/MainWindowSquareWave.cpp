@@ -4,8 +4,8 @@
 
 #include "MessageBoxes.h"
 #include "patterns/Generators.h"
-#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
+#include "patterns/SamplingCoverage.h"
 
 void MainWindow::on_pushButton_NStripeWave_clicked()
 {

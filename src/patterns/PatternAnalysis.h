@@ -4,69 +4,17 @@
 // Checking a generated pattern set before it is burned: the patterns of a
 // file are decoded the way a camera-side decoder would read them, with the
 // scan-timing model, and compared with what the generator lays out for the
-// same scan value. Also the sampling coverage of the level generators, which
-// the generators warn about.
+// same scan value.
 
+#include "PatternSetRequest.h"
 #include "ScanTiming.h"
+#include "burnfile/BurnFile.h"
 
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <vector>
-
-// --- sampling coverage -------------------------------------------------------
-
-// How many of a run's stripes the 1024 samples resolve. For Gray code the
-// stripes are the 2^m code stripes; for the square wave they are the 4 S
-// quarter-period segments, the finest step of its phase shift.
-struct SamplingCoverage {
-    int stripes = 0;
-    int empty = 0;  // stripes that no sample falls in
-    int single = 0; // stripes with exactly one sample
-
-    // Stripes that cannot show with both edges: none or one sample.
-    int underSampled() const { return empty + single; }
-};
-
-SamplingCoverage samplingCoverage(const SegmentAssignment &assignment);
-SamplingCoverage grayCodeCoverage(const ScanTiming &timing, int bits);
-SamplingCoverage squareWaveCoverage(const ScanTiming &timing, int stripes);
-
-// --- pattern sets -------------------------------------------------------------
-
-enum class PatternSetKind { Gray, Phase, Square };
-
-// One set named on the command line: KIND:PARAMS@PAGE, for example gray:4@1,
-// phase:4x16@5, square:8@9. Pages count from 1; the set's patterns are the
-// consecutive pages from `page` on.
-struct PatternSetRequest {
-    PatternSetKind kind = PatternSetKind::Gray;
-    int bits = 0;    // gray
-    int steps = 0;   // phase
-    int stripes = 0; // phase, square
-    int page = 1;
-
-    int patternCount() const;
-    QString text() const;
-};
-
-// Parses the form above with the generators' parameter ranges and pages 1 to
-// 60. On failure returns false and says why in *error.
-bool parsePatternSetRequest(const QString &text, PatternSetRequest *request, QString *error);
-
-// The values of a pattern file as the loader reads them, line by line, with
-// the lines whose text is not a number (the loader reads those as 0).
-struct PatternFileValues {
-    bool opened = false;
-    QString error;
-    std::vector<int> values;
-    std::vector<bool> unreadable; // per line: the text did not convert
-    bool truncated = false;       // more lines follow than were read
-};
-
-// Reads at most maxLines lines.
-PatternFileValues readPatternFileValues(const QString &path, qint64 maxLines);
 
 // Where a set first departs from the patterns intended.
 struct SetFault {

@@ -3,8 +3,8 @@
 #include "ui_mainwindow.h"
 
 #include "MessageBoxes.h"
-#include "burn/BurnProtocol.h"
-#include "serial/OpenFailureText.h"
+#include "burn/BurnRecordThread.h"
+#include "serial/ProjectorQuery.h"
 #include "serial/mySerial.h"
 
 #include <QDebug>
@@ -48,14 +48,14 @@ void MainWindow::on_pushButton_SerialPort_clicked()
     if (openSelectedPort() != 0) {
         // The system's reason, and what to do about it, under the message.
         MessageBoxes::warning(this, tr("串口打开失败!"),
-                              openFailureReasonChinese(mySerialInstance->lastOpenFailure()));
+                              openFailureText(mySerialInstance->lastOpenFailure()));
         portSwitchedOn = false;
         return;
     }
     ui->pushButton_SerialPort->setText(tr("关闭串口"));
     ui->Switch->switchclick();
     patternValueCount = 0;
-    mySerialInstance->writeData(reinterpret_cast<const char *>(handshake), 3);
+    mySerialInstance->writeData(reinterpret_cast<const char *>(handshake), sizeof handshake);
 
     const unsigned generation = ++portGeneration;
     joinReceiveThread();
@@ -79,8 +79,9 @@ void MainWindow::receiveAnswer(unsigned generation)
 
     int code = StatusWriteFailed;
     float value = 0.0f;
-    if (count == 2) {
-        value = float(quint8(buffer[0]) * 256 + quint8(buffer[1]));
+    const ProjectorAnswer answer = projectorAnswer(buffer, count);
+    if (answer.valid) {
+        value = float(answer.scanValue);
         qDebug() << value;
         code = StatusDeviceReady;
     }

@@ -3,6 +3,16 @@
 #include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
 
+ProjectorAnswer projectorAnswer(const char *buffer, int count)
+{
+    ProjectorAnswer answer;
+    if (count == 2) {
+        answer.valid = true;
+        answer.scanValue = quint16((quint8(buffer[0]) << 8) | quint8(buffer[1]));
+    }
+    return answer;
+}
+
 QueryResult askProjector(mySerial &port, const QString &devicePath, int settleMs)
 {
     QueryResult result;
@@ -10,17 +20,17 @@ QueryResult askProjector(mySerial &port, const QString &devicePath, int settleMs
         result.error = QString("cannot write the query to %1").arg(devicePath);
         return result;
     }
-    // The same read and the same rule as the window's receive thread: only a
-    // two-byte read counts as an answer.
+    // The same read and the same rule as the window's receive thread.
     char buffer[mySerial::kRxBufferSize];
     int count = mySerial::kRxBufferSize;
     int received = 0;
     port.readData(buffer, &count, &received, settleMs);
 
     result.answer = QByteArray(buffer, received);
-    if (count == 2) {
+    const ProjectorAnswer answer = projectorAnswer(buffer, count);
+    if (answer.valid) {
         result.ok = true;
-        result.scanValue = quint16((quint8(buffer[0]) << 8) | quint8(buffer[1]));
+        result.scanValue = answer.scanValue;
     } else if (received == 0) {
         result.error = QString("no answer from %1").arg(devicePath);
     } else {

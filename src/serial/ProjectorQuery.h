@@ -11,6 +11,15 @@ class mySerial;
 // the value as two bytes, high byte first.
 constexpr unsigned char kProjectorQuery[3] = {0x9F, 0xFC, 0x01};
 
+// What a read of the projector's reply says. Only a read whose last two-byte
+// read brought both bytes counts as an answer (count as mySerial::readData
+// sets it); the scan value is those bytes, high byte first.
+struct ProjectorAnswer {
+    bool valid = false;
+    quint16 scanValue = 0;
+};
+ProjectorAnswer projectorAnswer(const char *buffer, int count);
+
 // Outcome of asking the projector for its scan value.
 struct QueryResult {
     bool ok = false;       // a two-byte answer arrived

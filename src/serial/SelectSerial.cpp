@@ -35,5 +35,5 @@ void SelectSerial::Select()
              waited += kStopCheckMs)
             QThread::msleep(kStopCheckMs);
     }
-    ended.store(true, std::memory_order_release);
+    markEnded();
 }

@@ -1,14 +1,14 @@
 #ifndef DVK_SELECTSERIAL_H
 #define DVK_SELECTSERIAL_H
 
+#include "serial/WorkerEnd.h"
+
 #include <QObject>
 #include <QStringList>
 
-#include <atomic>
-
 // Port discovery worker: lives in its own thread and reports the system's
 // serial ports and the running simulators every two seconds.
-class SelectSerial : public QObject
+class SelectSerial : public QObject, public WorkerEnd
 {
     Q_OBJECT
 
@@ -16,11 +16,6 @@ public:
     explicit SelectSerial(QObject *parent = nullptr);
 
     static constexpr int kPollIntervalMs = 2000;
-
-    // True once the work slot has returned. Read after the thread was waited
-    // for, it hands the worker's memory over to the waiting thread in a way
-    // ThreadSanitizer sees (QThread::wait synchronises inside Qt).
-    bool hasEnded() const { return ended.load(std::memory_order_acquire); }
 
 signals:
     void QStringListSend(QStringList list);
@@ -30,9 +25,6 @@ public slots:
     // the wait between polls is cut into short sleeps so that a stop request
     // is seen within a few tens of milliseconds.
     void Select();
-
-private:
-    std::atomic<bool> ended{false};
 };
 
 // The names of the serial ports the system offers, in its own order.

@@ -1,0 +1,181 @@
+// dvkctl simulate: a stand-in for the projector on a pseudo-terminal. It
+// answers the scan-value query and reads burn transfers with the same protocol
+// code the burn uses, reporting each as one JSON line.
+#include "Cli.h"
+
+#include "ProjectorSimulator.h"
+#include "PseudoTerminal.h"
+
+#include "serial/SimulatorPorts.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace cli
+{
+
+namespace
+{
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t r = ::write(signalPipe[1], &byte, 1);
+}
+
+bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
+{
+    const int answerForms =
+        int(parser.isSet("scan-value")) + int(parser.isSet("answer")) + int(parser.isSet("silent"));
+    if (answerForms > 1) {
+        err("dvkctl simulate: give at most one of --scan-value, --answer, --silent");
+        return false;
+    }
+    int scan = 10000;
+    if (parser.isSet("scan-value")) {
+        if (!intOption(parser, "scan-value", &scan))
+            return false;
+        if (scan < 0 || scan > 65535) {
+            err(QString("dvkctl simulate: --scan-value: '%1' is not in 0 ... 65535")
+                    .arg(parser.value("scan-value")));
+            return false;
+        }
+    }
+    o->answer = QByteArray();
+    o->answer.append(char(scan >> 8));
+    o->answer.append(char(scan & 0xFF));
+    if (parser.isSet("answer")) {
+        const QString text = parser.value("answer");
+        static const QRegularExpression hexBytes("^([0-9A-Fa-f]{2})+$");
+        if (!hexBytes.match(text).hasMatch()) {
+            err(QString("dvkctl simulate: --answer: '%1' is not hexadecimal bytes").arg(text));
+            return false;
+        }
+        o->answer = QByteArray::fromHex(text.toLatin1());
+    }
+    if (parser.isSet("silent"))
+        o->answer.clear();
+    if (parser.isSet("baud")) {
+        int baud = 0;
+        if (!intOption(parser, "baud", &baud))
+            return false;
+        if (baud <= 0) {
+            err(QString("dvkctl simulate: --baud: '%1' is not a positive rate")
+                    .arg(parser.value("baud")));
+            return false;
+        }
+        o->baud = baud;
+    }
+    if (parser.isSet("record")) {
+        o->recordDir = parser.value("record");
+        if (!QDir().mkpath(o->recordDir)) {
+            err(QString("dvkctl simulate: --record: cannot create '%1'").arg(o->recordDir));
+            return false;
+        }
+    }
+    o->link = parser.value("link");
+    if (parser.isSet("link") && o->link.isEmpty()) {
+        err("dvkctl simulate: --link: the path is empty");
+        return false;
+    }
+    o->nameGiven = parser.isSet("name");
+    o->name =
+        o->nameGiven ? parser.value("name") : QString("simulator-%1").arg(qlonglong(::getpid()));
+    if (!simulatorports::validName(o->name)) {
+        err(QString("dvkctl simulate: --name: '%1' is not a plain file name").arg(o->name));
+        return false;
+    }
+    o->once = parser.isSet("once");
+    return true;
+}
+
+} // namespace
+
+int cmdSimulate(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.addOption({"scan-value", "Answer queries with this scan value (default 10000).", "F"});
+    parser.addOption({"answer", "Answer queries with exactly these bytes.", "HEX"});
+    parser.addOption({"silent", "Answer no query."});
+    parser.addOption({"baud", "Read no faster than RATE / 10 bytes per second.", "RATE"});
+    parser.addOption({"record", "Write each transfer's data bytes to DIR.", "DIR"});
+    parser.addOption({"link", "Also make a symbolic link PATH to the device.", "PATH"});
+    parser.addOption({"name", "Name in the window's port list (default simulator-<pid>).", "NAME"});
+    parser.addOption({"once", "End after the first transfer with a commit command."});
+    const int rc = parse(parser, args,
+                         "Runs the projector simulator on a pseudo-terminal. The device path is "
+                         "the first line of standard output; then one JSON line per query and "
+                         "per transfer.");
+    if (rc >= 0)
+        return rc;
+    if (!noArguments(parser, "dvkctl simulate"))
+        return ExitUsage;
+    SimulatorOptions options;
+    if (!parseOptions(parser, &options))
+        return ExitUsage;
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        err("dvkctl simulate: cannot create a pipe");
+        return ExitFailed;
+    }
+    QString path;
+    int keep = -1;
+    const int master = openPseudoTerminal(&path, &keep);
+    if (master < 0) {
+        err(QString("dvkctl simulate: cannot open a pseudo-terminal: %1").arg(strerror(errno)));
+        return ExitFailed;
+    }
+    // From here on a signal ends the run through the loop, which removes the
+    // links made below.
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    // Both links are made only where nothing is (or a link to nothing was
+    // left behind), and removed at the end only while they are still ours.
+    OwnedLink link;
+    if (!options.link.isEmpty()) {
+        QString why;
+        if (!link.make(options.link, path, &why)) {
+            err("dvkctl simulate: --link: " + why);
+            return ExitFailed;
+        }
+    }
+    // Listed in the window's port list while it runs. Without --name a
+    // failure only costs that listing.
+    OwnedLink registration;
+    {
+        QString why;
+        if (!simulatorports::ensureDirectory(&why) ||
+            !registration.make(simulatorports::directory() + "/" + options.name, path, &why)) {
+            err("dvkctl simulate: not listed in the window's port list: " + why);
+            if (options.nameGiven)
+                return ExitFailed;
+        }
+    }
+
+    outLine(path);
+
+    ProjectorSimulator simulator(options, master, signalPipe[0]);
+    simulator.run();
+
+    registration.remove();
+    link.remove();
+    ::close(master);
+    ::close(keep);
+    return ExitOk;
+}
+
+} // namespace cli

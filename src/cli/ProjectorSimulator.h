@@ -1,0 +1,76 @@
+#ifndef DVK_PROJECTORSIMULATOR_H
+#define DVK_PROJECTORSIMULATOR_H
+
+#include "burn/BurnProtocol.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QString>
+
+#include <chrono>
+
+namespace cli
+{
+
+// How the simulator behaves: dvkctl simulate's options.
+struct SimulatorOptions {
+    QByteArray answer; // empty: silent
+    long baud = 0;     // 0: read as fast as bytes come
+    QString recordDir;
+    QString link;
+    QString name; // the registration's name
+    bool nameGiven = false;
+    bool once = false;
+};
+
+// A stand-in for the projector on the master end of a pseudo-terminal. It
+// answers the scan-value query and reads burn transfers with the same
+// protocol code the burn uses, reporting each on standard output as one JSON
+// line.
+class ProjectorSimulator
+{
+public:
+    // `stopFd` becomes readable when the simulator is to end (a signal).
+    ProjectorSimulator(const SimulatorOptions &options, int master, int stopFd)
+        : options(options), master(master), stopFd(stopFd)
+    {
+    }
+
+    // Runs until stopped, until whoever reads standard output has gone, or
+    // after the first committed transfer with `once`.
+    void run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void take(quint8 byte, Clock::time_point t);
+    void idleByte(quint8 byte);
+    void flushStray();
+    void answerQuery();
+    void report(const burnprotocol::Transfer &transfer);
+    QString record(const QByteArray &values);
+    // Writes what the line takes now, without waiting; the bytes written.
+    QByteArray writeNow(const QByteArray &bytes);
+    int pollTimeout(Clock::time_point now) const;
+
+    const SimulatorOptions &options;
+    const int master;
+    const int stopFd;
+    burnprotocol::Decoder decoder;
+    QByteArray stray; // bytes outside a transfer not yet known to be a query
+    Clock::time_point lastByte;
+    // The transfer being received: its start, offsets and silences.
+    Clock::time_point transferStart;
+    qint64 transferOffset = 0;
+    QJsonArray gaps;
+    int transfersSeen = 0;
+    int nextRecord = 0; // 0: not yet looked at the record directory
+    bool done = false;
+    // Line-rate reading: bytes that may be read now.
+    double budget = 0.0;
+    Clock::time_point budgetTime;
+};
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,317 @@
+// The projector simulator: answers the scan-value query, reads burn
+// transfers with the burn's own decoder and reports each as one JSON line.
+#include "ProjectorSimulator.h"
+
+#include "Cli.h"
+
+#include "serial/ProjectorQuery.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace cli
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+namespace bp = burnprotocol;
+
+// A silence this long inside a transfer means the sender has stopped; the
+// longest pause of the protocol is 300 ms.
+constexpr int kCutOffMs = 2000;
+// Stray bytes outside a transfer are reported once the line has been quiet
+// this long.
+constexpr int kStrayFlushMs = 200;
+// Silences inside a transfer at least this long are reported as gaps.
+constexpr int kGapMs = 50;
+
+qint64 msBetween(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+}
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+// One JSON line, its fields in the order given ("event" first reads best).
+class JsonLine
+{
+public:
+    JsonLine &add(const QString &key, const QJsonValue &value)
+    {
+        const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        fields.append(
+            QString("\"%1\":%2").arg(key, QString::fromUtf8(wrapped.mid(1, wrapped.size() - 2))));
+        return *this;
+    }
+    void emitLine() const { outLine("{" + fields.join(',') + "}"); }
+
+private:
+    QStringList fields;
+};
+
+} // namespace
+
+QByteArray ProjectorSimulator::writeNow(const QByteArray &bytes)
+{
+    // A client that never reads fills the line; like a real projector's
+    // transmitter, the simulator then loses the rest rather than stall the
+    // next query.
+    int sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t r = ::write(master, bytes.constData() + sent, size_t(bytes.size() - sent));
+        if (r > 0)
+            sent += int(r);
+        else if (!(r < 0 && errno == EINTR))
+            break;
+    }
+    return bytes.left(sent);
+}
+
+void ProjectorSimulator::answerQuery()
+{
+    const QByteArray sent = writeNow(options.answer);
+    JsonLine line;
+    line.add("event", "query").add("answered", hex(sent));
+    if (sent.size() < options.answer.size())
+        line.add("unsent", hex(options.answer.mid(sent.size())));
+    line.emitLine();
+}
+
+void ProjectorSimulator::flushStray()
+{
+    if (stray.isEmpty())
+        return;
+    JsonLine().add("event", "unexpected").add("bytes", hex(stray)).emitLine();
+    stray.clear();
+}
+
+void ProjectorSimulator::idleByte(quint8 byte)
+{
+    stray.append(char(byte));
+    const QByteArray query(reinterpret_cast<const char *>(kProjectorQuery), 3);
+    if (stray.endsWith(query)) {
+        stray.chop(3);
+        flushStray();
+        answerQuery();
+        return;
+    }
+    // Keep only what could still be the start of a query waiting.
+    for (int keep = std::min(2, int(stray.size())); keep >= 0; --keep) {
+        if (query.startsWith(stray.right(keep))) {
+            if (stray.size() > keep) {
+                const QByteArray tail = stray.right(keep);
+                stray.chop(keep);
+                flushStray();
+                stray = tail;
+            }
+            break;
+        }
+    }
+}
+
+void ProjectorSimulator::report(const bp::Transfer &transfer)
+{
+    ++transfersSeen;
+    JsonLine line;
+    line.add("event", "transfer")
+        .add("values", transfer.values.size())
+        .add("blocks", transfer.blocks)
+        .add("committed", transfer.committed);
+    QJsonArray errors;
+    for (const bp::FramingError &e : transfer.errors) {
+        QJsonObject eo;
+        eo["offset"] = double(e.offset);
+        eo["message"] = e.message;
+        errors.append(eo);
+    }
+    line.add("errors", errors)
+        .add("bytes", double(transfer.length))
+        .add("duration_ms", double(msBetween(transferStart, lastByte)))
+        .add("gaps", gaps);
+    if (!options.recordDir.isEmpty()) {
+        const QString path = record(transfer.values);
+        if (!path.isEmpty())
+            line.add("record", path);
+    }
+    line.emitLine();
+    if (options.once && transfer.committed)
+        done = true;
+}
+
+// Writes the values as a new pattern file in the record directory, numbered
+// after the recordings already there; never through a link and never over an
+// existing file. Returns its path, or empty when it could not be written.
+QString ProjectorSimulator::record(const QByteArray &values)
+{
+    const QDir dir(options.recordDir);
+    if (nextRecord == 0) {
+        nextRecord = 1;
+        static const QRegularExpression numbered("^transfer_(\\d+)\\.txt$");
+        for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
+            const auto m = numbered.match(name);
+            if (m.hasMatch())
+                nextRecord = std::max(nextRecord, m.captured(1).toInt() + 1);
+        }
+    }
+    QByteArray text;
+    text.reserve(values.size() * 5);
+    for (char v : values)
+        text += QString::asprintf("0x%02X\n", unsigned(quint8(v))).toLatin1();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString path =
+            dir.filePath(QString("transfer_%1.txt").arg(nextRecord++, 3, 10, QChar('0')));
+        const QByteArray name = QFile::encodeName(path);
+        // O_EXCL also refuses a link, even one pointing at nothing.
+        const int fd =
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            err(QString("dvkctl simulate: cannot create %1: %2").arg(path, strerror(errno)));
+            return QString();
+        }
+        qint64 done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+            if (n > 0)
+                done += n;
+            else if (!(n < 0 && errno == EINTR))
+                break;
+        }
+        const int writeError = done < text.size() ? errno : 0;
+        if (::close(fd) != 0 || done < text.size()) {
+            err(QString("dvkctl simulate: cannot write %1: %2")
+                    .arg(path, strerror(writeError ? writeError : errno)));
+            ::unlink(name.constData());
+            return QString();
+        }
+        return path;
+    }
+    err(QString("dvkctl simulate: no free recording name in %1").arg(options.recordDir));
+    return QString();
+}
+
+void ProjectorSimulator::take(quint8 byte, Clock::time_point t)
+{
+    const bool wasInTransfer = decoder.inTransfer();
+    if (wasInTransfer && msBetween(lastByte, t) >= kGapMs) {
+        QJsonObject g;
+        g["offset"] = double(transferOffset);
+        g["ms"] = double(msBetween(lastByte, t));
+        gaps.append(g);
+    }
+    lastByte = t;
+    const bool consumed = decoder.feed(byte);
+    bool ended = false;
+    bp::Transfer finished;
+    while (decoder.takeTransfer(&finished)) {
+        report(finished);
+        ended = true;
+    }
+    if (consumed && decoder.inTransfer() && (!wasInTransfer || ended)) {
+        // A start marker: a new transfer.
+        flushStray();
+        transferStart = t;
+        transferOffset = 0;
+        gaps = QJsonArray();
+    }
+    if (consumed)
+        ++transferOffset;
+    else
+        idleByte(byte);
+}
+
+int ProjectorSimulator::pollTimeout(Clock::time_point now) const
+{
+    qint64 wait = -1;
+    auto consider = [&](qint64 ms) {
+        ms = std::max<qint64>(ms, 0);
+        if (wait < 0 || ms < wait)
+            wait = ms;
+    };
+    if (decoder.inTransfer())
+        consider(kCutOffMs - msBetween(lastByte, now));
+    if (!stray.isEmpty())
+        consider(kStrayFlushMs - msBetween(lastByte, now));
+    return int(wait);
+}
+
+void ProjectorSimulator::run()
+{
+    char chunk[4096];
+    budgetTime = Clock::now();
+    while (!done) {
+        const auto now = Clock::now();
+        // Line-rate reading: wait for the budget of one byte before reading.
+        int allowed = int(sizeof(chunk));
+        int timeout = pollTimeout(now);
+        if (options.baud > 0) {
+            const double rate = double(options.baud) / 10.0; // bytes per second
+            budget += rate * std::chrono::duration<double>(now - budgetTime).count();
+            budgetTime = now;
+            budget = std::min(budget, std::max(1.0, rate / 100.0)); // bursts of 10 ms at most
+            allowed = std::min(allowed, int(budget));
+            if (allowed < 1) {
+                const int untilByte = int((1.0 - budget) / rate * 1000.0) + 1;
+                timeout = timeout < 0 ? untilByte : std::min(timeout, untilByte);
+            }
+        }
+        // Standard output is watched too: when whoever reads the JSON lines
+        // has gone, the simulator ends rather than linger.
+        pollfd fds[3] = {{stopFd, POLLIN, 0},
+                         {master, short(allowed >= 1 ? POLLIN : 0), 0},
+                         {STDOUT_FILENO, 0, 0}};
+        const int r = ::poll(fds, 3, timeout);
+        if (r < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents != 0 || (fds[2].revents & (POLLERR | POLLHUP)) != 0)
+            break;
+        const auto t = Clock::now();
+        if (r > 0 && (fds[1].revents & POLLIN)) {
+            const ssize_t n = ::read(master, chunk, size_t(allowed));
+            if (n > 0) {
+                if (options.baud > 0)
+                    budget -= double(n);
+                for (ssize_t i = 0; i < n && !done; ++i)
+                    take(quint8(chunk[i]), t);
+                continue;
+            }
+        }
+        // Quiet line: end a transfer whose sender has stopped, report strays.
+        if (decoder.inTransfer() && msBetween(lastByte, t) >= kCutOffMs) {
+            decoder.cutOff();
+            bp::Transfer finished;
+            while (decoder.takeTransfer(&finished))
+                report(finished);
+        }
+        if (!stray.isEmpty() && msBetween(lastByte, t) >= kStrayFlushMs)
+            flushStray();
+    }
+    // Ended by a signal in the middle of a transfer: report what came.
+    if (decoder.inTransfer()) {
+        decoder.cutOff();
+        bp::Transfer finished;
+        while (decoder.takeTransfer(&finished))
+            report(finished);
+    }
+    flushStray();
+}
+
+} // namespace cli

@@ -1,0 +1,210 @@
+// The window on a real X server (an Xvfb of the test's own, the xcb platform),
+// where the window system's events arrive as on a user's desktop: the preview
+// drawn at the canvases' real size, Qt's own dialogs in Chinese, and a
+// simulator picked from the port list and burned through.
+#include "QtTranslation.h"
+#include "serial/SimulatorPorts.h"
+#include "support/core/Simulator.h"
+#include "support/window/BurnWindow.h"
+#include "support/window/WindowSupport.h"
+#include "ui_mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QScreen>
+#include <QSet>
+#include <QtTest>
+
+namespace
+{
+
+int entryIndex(QComboBox *box, const QString &text)
+{
+    return box->findText(text, Qt::MatchExactly);
+}
+
+// The colours the X server shows inside a widget, a margin in from its edges
+// (the canvases' rounded corners blend into the window there).
+QSet<QRgb> screenColours(QWidget *widget, int margin)
+{
+    const QPoint at = widget->mapTo(widget->window(), QPoint(margin, margin));
+    const QImage shot =
+        widget->screen()
+            ->grabWindow(widget->window()->winId(), at.x(), at.y(), widget->width() - 2 * margin,
+                         widget->height() - 2 * margin)
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    QSet<QRgb> colours;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            colours.insert(shot.pixel(x, y));
+    return colours;
+}
+
+QString describe(const QSet<QRgb> &colours)
+{
+    QStringList names;
+    for (QRgb c : colours)
+        names << QColor(c).name();
+    names.sort();
+    return names.mid(0, 12).join(' ') + (names.size() > 12 ? " ..." : "");
+}
+
+} // namespace
+
+class TestWindowXcb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
+        // Registrations of this test's simulators only.
+        qputenv("XDG_RUNTIME_DIR", makeTempDir().toLocal8Bit());
+    }
+    void cleanup() { cancelModalAnswers(); }
+
+    void previewAtRealSize()
+    {
+        MainWindow w;
+        w.setWindowTitle("DVK_SP_V2.03");
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        Ui::MainWindow *ui = w.form();
+        MainWindowTestAccess a(&w);
+
+        // The sizes the layout gave the canvases, not their minimum.
+        QVERIFY(a.canvasSizesCaptured());
+        QCOMPARE(a.waveCanvasSize(), ui->label_Wave->size());
+        QCOMPARE(a.pictureCanvasSize(), ui->label_Picture->size());
+        QVERIFY2(ui->label_Picture->width() > 1100 && ui->label_Picture->height() > 140,
+                 qPrintable(QString("%1 x %2")
+                                .arg(ui->label_Picture->width())
+                                .arg(ui->label_Picture->height())));
+
+        // A page alternating 0x00 and 0xFF: black and pure red stripes only,
+        // a pure red curve on white, drawn one to one.
+        QStringList lines;
+        for (int i = 0; i < 1024; ++i)
+            lines << (i % 2 ? "0xFF" : "0x00");
+        w.lockUi(false);
+        ui->lineEdit_FileDVK->setText(writeLines(makeTempDir() + "/alternating.txt", lines));
+        QVERIFY(a.loadBurnFile());
+        QCOMPARE(ui->label_Picture->pixmap(Qt::ReturnByValue).size(), ui->label_Picture->size());
+        QCOMPARE(ui->label_Wave->pixmap(Qt::ReturnByValue).size(), ui->label_Wave->size());
+        QTest::qWait(200); // painted and flushed to the server
+
+        const QSet<QRgb> stripes = screenColours(ui->label_Picture, 10);
+        QVERIFY2(stripes == (QSet<QRgb>{qRgb(0, 0, 0), qRgb(255, 0, 0)}),
+                 qPrintable(describe(stripes)));
+        const QSet<QRgb> curve = screenColours(ui->label_Wave, 10);
+        QVERIFY2(curve == (QSet<QRgb>{qRgb(255, 255, 255), qRgb(255, 0, 0)}),
+                 qPrintable(describe(curve)));
+    }
+
+    // Qt's own texts in Chinese; the window's own texts exactly as written.
+    void qtDialogsInChinese()
+    {
+        QVERIFY(installQtChinese(qApp));
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        QString title;
+        QStringList texts;
+        answerNextModal(nullptr, QString(), 10000, [&](QWidget *modal) {
+            title = modal->windowTitle();
+            for (QAbstractButton *b : modal->findChildren<QAbstractButton *>()) {
+                if (b->isVisible() && !b->text().isEmpty())
+                    texts << b->text();
+            }
+            for (QLabel *l : modal->findChildren<QLabel *>()) {
+                if (l->isVisible() && !l->text().isEmpty())
+                    texts << l->text();
+            }
+            static_cast<QDialog *>(modal)->reject();
+        });
+        MainWindowTestAccess(&w).choosePatternFile();
+        QCOMPARE(title, QString("请选择烧录文件保存路径"));
+        QVERIFY(texts.size() >= 4);
+        for (const QString &t : texts)
+            QVERIFY2(!t.contains(QRegularExpression("[A-Za-z]{2}")), qPrintable(texts.join('|')));
+
+        // A standard Ok box (the phase-shift generator's) reads in Chinese too.
+        ModalSeen seen;
+        answerNextModal(&seen);
+        w.lockUi(false);
+        w.form()->pushButton_NStepPhase->click();
+        QCOMPARE(seen.text, QString("请输入N值或条纹数!"));
+        QCOMPARE(seen.buttons.size(), 1);
+        QVERIFY2(!seen.buttons.first().contains(QRegularExpression("[A-Za-z]{2}")),
+                 qPrintable(seen.buttons.first()));
+
+        // The close question keeps the window's own words.
+        answerNextModal(&seen, QStringLiteral("取消"));
+        w.close();
+        QCOMPARE(seen.buttons, (QStringList{"确认", "取消"}));
+        QCOMPARE(seen.title, QString("退出"));
+    }
+
+    // A running simulator is offered in the port list, opens by its entry,
+    // takes a burn to the end, and leaves the list when it ends.
+    void simulatorFromThePortList()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        Ui::MainWindow *ui = w.form();
+        QComboBox *box = ui->comboBox_SerialPort;
+
+        SimulatorProcess sim;
+        QVERIFY(sim.start({"--name", "bench-projector"}, 5000, true));
+        const QString link = simulatorports::directory() + "/bench-projector";
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim.path());
+        // One discovery period is 2 s; the bound allows for a loaded machine.
+        QTRY_VERIFY_WITH_TIMEOUT(entryIndex(box, "bench-projector") >= 0, 10000);
+        // After the system's own ports.
+        QCOMPARE(entryIndex(box, "bench-projector"), box->count() - 1);
+
+        box->setCurrentIndex(entryIndex(box, "bench-projector"));
+        const QString dir = makeTempDir();
+        burnwindow::answerDirectoryDialog(dir);
+        ui->pushButton_SerialPort->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ui->pushButton_BurnRecord->isEnabled(), 10000);
+        QCOMPARE(MainWindowTestAccess(&w).scanRate(), 10000.0f);
+
+        ModalSeen generated;
+        answerNextModal(&generated);
+        ui->pushButton_Dark->click();
+        const QString file = MainWindowTestAccess(&w).patternFilePath();
+        QVERIFY(file.startsWith(dir + "/wave_"));
+        QCOMPARE(generated.text, file + "文件已生成全暗图案");
+        ui->lineEdit_FileDVK->setText(file);
+        QVERIFY(MainWindowTestAccess(&w).loadBurnFile());
+
+        ModalSeen done;
+        answerNextModal(&done, QString(), 60000);
+        ui->pushButton_BurnRecord->click();
+        QTRY_VERIFY_WITH_TIMEOUT(done.seen, 60000);
+        QCOMPARE(done.text, QString("烧录完成!"));
+        QVERIFY(sim.waitForEvents("transfer", 1));
+        const QJsonObject transfer = sim.events("transfer").first();
+        QCOMPARE(transfer.value("values").toInt(), 1024);
+        QVERIFY(transfer.value("committed").toBool());
+        QVERIFY(transfer.value("errors").toArray().isEmpty());
+
+        QCOMPARE(sim.stop(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QTRY_VERIFY_WITH_TIMEOUT(entryIndex(box, "bench-projector") < 0, 10000);
+
+        answerNextModal(nullptr, QStringLiteral("确认"));
+        w.close();
+    }
+};
+
+DVK_XCB_TEST_MAIN(TestWindowXcb)
+#include "tst_window_xcb.moc"
