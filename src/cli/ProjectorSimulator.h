@@ -52,6 +52,7 @@ private:
     // Writes what the line takes now, without waiting; the bytes written.
     QByteArray writeNow(const QByteArray &bytes);
     int pollTimeout(Clock::time_point now) const;
+    qint64 quietMs(int baseMs) const;
 
     const SimulatorOptions &options;
     const int master;

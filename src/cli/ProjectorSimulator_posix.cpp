@@ -238,6 +238,14 @@ void ProjectorSimulator::take(quint8 byte, Clock::time_point t)
         idleByte(byte);
 }
 
+// A quiet spell of baseMs, plus two byte times at a paced line rate: below
+// about 50 baud the gap between two bytes of one query is longer than the
+// stray flush itself, and the query would be taken apart.
+qint64 ProjectorSimulator::quietMs(int baseMs) const
+{
+    return options.baud > 0 ? baseMs + 2 * 10 * 1000 / options.baud : baseMs;
+}
+
 int ProjectorSimulator::pollTimeout(Clock::time_point now) const
 {
     qint64 wait = -1;
@@ -247,9 +255,9 @@ int ProjectorSimulator::pollTimeout(Clock::time_point now) const
             wait = ms;
     };
     if (decoder.inTransfer())
-        consider(kCutOffMs - msBetween(lastByte, now));
+        consider(quietMs(kCutOffMs) - msBetween(lastByte, now));
     if (!stray.isEmpty())
-        consider(kStrayFlushMs - msBetween(lastByte, now));
+        consider(quietMs(kStrayFlushMs) - msBetween(lastByte, now));
     return int(wait);
 }
 
@@ -295,13 +303,13 @@ void ProjectorSimulator::run()
             }
         }
         // Quiet line: end a transfer whose sender has stopped, report strays.
-        if (decoder.inTransfer() && msBetween(lastByte, t) >= kCutOffMs) {
+        if (decoder.inTransfer() && msBetween(lastByte, t) >= quietMs(kCutOffMs)) {
             decoder.cutOff();
             bp::Transfer finished;
             while (decoder.takeTransfer(&finished))
                 report(finished);
         }
-        if (!stray.isEmpty() && msBetween(lastByte, t) >= kStrayFlushMs)
+        if (!stray.isEmpty() && msBetween(lastByte, t) >= quietMs(kStrayFlushMs))
             flushStray();
     }
     // Ended by a signal in the middle of a transfer: report what came.

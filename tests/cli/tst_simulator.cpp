@@ -62,11 +62,13 @@ private slots:
     {
         const QString dir = makeTempDir();
         const QString link = dir + "/projector";
-        SimulatorProcess standard, five, three, silent;
+        SimulatorProcess standard, five, three, silent, slow;
         QVERIFY(standard.start());
         QVERIFY(five.start({"--scan-value", "500", "--link", link}));
         QVERIFY(three.start({"--answer", "01F4AA"}));
         QVERIFY(silent.start({"--silent"}));
+        // At 40 baud the query's bytes come 250 ms apart: still one query.
+        QVERIFY(slow.start({"--baud", "40"}));
         QCOMPARE(QFileInfo(link).symLinkTarget(), five.path());
 
         RunOptions options;
@@ -75,6 +77,7 @@ private slots:
         RunningProgram b = startDvkctl({"query", "--port", link, "--json"}, options);
         RunningProgram c = startDvkctl({"query", "--json", "--port", three.path()}, options);
         RunningProgram d = startDvkctl({"query", "--port", silent.path()}, options);
+        RunningProgram e = startDvkctl({"query", "--port", slow.path()}, options);
 
         const RunResult ra = a.finish();
         QCOMPARE(ra.code, 0);
@@ -94,12 +97,16 @@ private slots:
         QCOMPARE(rd.code, 1);
         QVERIFY(rd.out.isEmpty());
         QVERIFY(rd.err.contains("no answer"));
+        const RunResult re = e.finish();
+        QCOMPARE(re.code, 0);
+        QCOMPARE(re.out, QByteArray("10000\n"));
 
         // What each simulator saw: exactly one query, answered as set.
         for (auto [sim, answered] : {std::pair<SimulatorProcess *, QString>{&standard, "2710"},
                                      {&five, "01F4"},
                                      {&three, "01F4AA"},
-                                     {&silent, ""}}) {
+                                     {&silent, ""},
+                                     {&slow, "2710"}}) {
             QVERIFY(sim->waitForEvents("query", 1));
             const auto queries = sim->events("query");
             QCOMPARE(queries.size(), 1);
