@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <memory>
@@ -25,15 +24,6 @@ namespace bp = burnprotocol;
 
 namespace
 {
-
-QByteArray randomValues(int n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray v(n, '\0');
-    for (int i = 0; i < n; ++i)
-        v[i] = char(rng.bounded(256));
-    return v;
-}
 
 // Sends a transfer the way a burn does: one write per byte, with the pauses.
 bool sendTransfer(mySerial &port, const std::vector<bp::Step> &steps)

@@ -1,23 +1,14 @@
 // The burn stream: its exact bytes and pauses, and the projector-side decoder
 // that the simulator uses, checked against each other and against damage.
 #include "burn/BurnProtocol.h"
+#include "support/core/TestSupport.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace burnprotocol;
 
 namespace
 {
-
-QByteArray values(int count, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray v(count, '\0');
-    for (int i = 0; i < count; ++i)
-        v[i] = char(rng.bounded(256));
-    return v;
-}
 
 QByteArray sent(const QByteArray &v)
 {
@@ -81,7 +72,7 @@ private slots:
     {
         QFETCH(int, count);
         QFETCH(int, blocks);
-        const auto steps = encodeTransfer(values(count, 7));
+        const auto steps = encodeTransfer(randomValues(count, 7));
         const qint64 expected = 1 + 15 * blocks + 5 * (blocks - 1) + count + 12;
         QCOMPARE(qint64(transferBytes(steps).size()), expected);
         QCOMPARE(transferLength(count), expected);
@@ -149,11 +140,11 @@ private slots:
     void decoderReadsWhatTheEncoderSends_data()
     {
         QTest::addColumn<QByteArray>("data");
-        QTest::newRow("1") << values(1, 1);
-        QTest::newRow("1024") << values(1024, 2);
-        QTest::newRow("1025") << values(1025, 3);
-        QTest::newRow("1500") << values(1500, 4);
-        QTest::newRow("61440") << values(61440, 5);
+        QTest::newRow("1") << randomValues(1, 1);
+        QTest::newRow("1024") << randomValues(1024, 2);
+        QTest::newRow("1025") << randomValues(1025, 3);
+        QTest::newRow("1500") << randomValues(1500, 4);
+        QTest::newRow("61440") << randomValues(61440, 5);
         // Fill-byte values right where the framing also has fill bytes.
         QTest::newRow("1025 x EC") << QByteArray(1025, char(0xEC));
         QTest::newRow("1500 x EC") << QByteArray(1500, char(0xEC));
@@ -176,15 +167,15 @@ private slots:
     void queriesBetweenTransfersAreLeftToTheCaller()
     {
         const QByteArray query = QByteArray::fromHex("9FFC01");
-        const QByteArray a = transferBytes(encodeTransfer(values(3000, 9)));
-        const QByteArray b = transferBytes(encodeTransfer(values(10, 10)));
+        const QByteArray a = transferBytes(encodeTransfer(randomValues(3000, 9)));
+        const QByteArray b = transferBytes(encodeTransfer(randomValues(10, 10)));
         QByteArray notTaken;
         const auto transfers = decode(query + a + query + b, &notTaken);
         QCOMPARE(notTaken, query + query);
         QCOMPARE(transfers.size(), 2);
         QVERIFY(transfers[0].committed && transfers[1].committed);
         QVERIFY(transfers[0].errors.isEmpty() && transfers[1].errors.isEmpty());
-        QCOMPARE(transfers[1].values, sent(values(10, 10)));
+        QCOMPARE(transfers[1].values, sent(randomValues(10, 10)));
     }
 
     void damageIsFoundWhereItIs_data()

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QList>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <signal.h>
@@ -36,6 +37,15 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray randomValues(int n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray v(n, '\0');
+    for (int i = 0; i < n; ++i)
+        v[i] = char(rng.bounded(256));
+    return v;
 }
 
 RunOptions withEnvironment(const QProcessEnvironment &environment)

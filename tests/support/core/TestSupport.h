@@ -25,6 +25,9 @@ QString writeBytes(const QString &path, const QByteArray &bytes);
 // The whole contents of a file (empty when it cannot be read).
 QByteArray readAll(const QString &path);
 
+// n byte values, 0x00 to 0xFF, the same for the same seed.
+QByteArray randomValues(int n, quint32 seed);
+
 // How a test runs a program.
 struct RunOptions {
     QString workDir;                 // empty: the test's own
