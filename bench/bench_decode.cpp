@@ -101,7 +101,7 @@ void BM_ReadImages(benchmark::State &state)
         for (const QString &path : f.files) {
             CaptureImage image;
             QString why;
-            if (!readCaptureImage(path, &image, &why))
+            if (!readCaptureImage(path, QSize(f.captures.width, f.captures.height), &image, &why))
                 state.SkipWithError("cannot read a capture");
             benchmark::DoNotOptimize(image.grey.data());
         }

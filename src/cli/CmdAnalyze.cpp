@@ -214,6 +214,20 @@ int cmdAnalyze(const QStringList &args)
         err(QString("%1: cannot open '%2': %3").arg(kName, file, values.error));
         return ExitUsage;
     }
+    // A set the file has no pages for is bad input, as for decode.
+    const qint64 filePages = qint64(values.values.size()) / kSamplesPerPage;
+    for (const PatternSetRequest &request : sets) {
+        const int last = request.page + request.patternCount() - 1;
+        if (last > filePages) {
+            err(QString("%1: --set %2 uses pages %3 to %4; '%5' holds %6 whole pages")
+                    .arg(kName, request.text())
+                    .arg(request.page)
+                    .arg(last)
+                    .arg(file)
+                    .arg(filePages));
+            return ExitUsage;
+        }
+    }
     const ScanTiming timing = computeScanTiming(float(scanValue));
     std::vector<PatternSetAnalysis> results;
     for (const PatternSetRequest &request : sets)
