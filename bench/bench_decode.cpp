@@ -7,9 +7,9 @@
 //
 // The decode runs on two threads for an image this size; the real time is
 // the figure to compare with the target.
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
-#include "patterns/CaptureImages.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
 #include "patterns/Generators.h"
 #include "support/core/CaptureRenderer.h"
 

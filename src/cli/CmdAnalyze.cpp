@@ -2,7 +2,7 @@
 // model and says whether each decodes as the generator intends.
 #include "Cli.h"
 
-#include "patterns/PatternAnalysis.h"
+#include "analysis/PatternAnalysis.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,11 +2,11 @@
 // position per pixel, and the check that each capture shows its page.
 #include "Cli.h"
 
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
-#include "patterns/CaptureImages.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
+#include "analysis/PatternAnalysis.h"
 #include "patterns/FileAccess.h"
-#include "patterns/PatternAnalysis.h"
 
 #include <QBuffer>
 #include <QDir>

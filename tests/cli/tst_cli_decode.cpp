@@ -1,8 +1,8 @@
 // dvkctl decode from the outside: a file made by dvkctl generate, captures
 // rendered to image files, the results it writes and how it refuses input.
-#include "patterns/CaptureDecoder.h"
-#include "patterns/CaptureImages.h"
-#include "patterns/PatternAnalysis.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
+#include "analysis/PatternAnalysis.h"
 #include "support/core/CaptureRenderer.h"
 #include "support/core/TestSupport.h"
 

@@ -2,8 +2,8 @@
 // position accuracy, validity where the scene is shadowed or saturated, the
 // set combinations refused, and the burn check naming captures that do not
 // show their page.
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
 #include "support/core/CaptureRenderer.h"
 
 #include <QtTest>

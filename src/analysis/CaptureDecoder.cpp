@@ -1,6 +1,6 @@
 #include "CaptureDecoder.h"
 
-#include "Generators.h"
+#include "patterns/Generators.h"
 
 #include <QRegularExpression>
 

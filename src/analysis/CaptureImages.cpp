@@ -1,6 +1,6 @@
 #include "CaptureImages.h"
 
-#include "FileAccess.h"
+#include "patterns/FileAccess.h"
 
 #include <QDir>
 #include <QFile>

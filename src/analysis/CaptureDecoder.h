@@ -16,7 +16,7 @@
 // phase sample lights its cell with the value computed at the cell's start.
 
 #include "PatternSetRequest.h"
-#include "ScanTiming.h"
+#include "patterns/ScanTiming.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "PatternSetRequest.h"
 
-#include "Generators.h"
+#include "patterns/Generators.h"
 
 #include <QRegularExpression>
 
