@@ -51,23 +51,6 @@ constexpr int kRowsPerThread = 192;
 // The threshold is set from about this many pixels spread over the image.
 constexpr size_t kThresholdSamples = 65536;
 
-QString setKindName(CaptureSetKind kind)
-{
-    switch (kind) {
-    case CaptureSetKind::Gray:
-        return "gray";
-    case CaptureSetKind::Phase:
-        return "phase";
-    case CaptureSetKind::Square:
-        return "square";
-    case CaptureSetKind::Dark:
-        return "dark";
-    case CaptureSetKind::Light:
-        return "light";
-    }
-    return QString();
-}
-
 // Whether a Gray code of `bits` bits numbers `periods` periods: at least two
 // stripes per period, whole periods.
 bool grayNumbers(int bits, int periods)
@@ -119,7 +102,11 @@ QString CaptureSetRequest::text() const
 
 QString CaptureSetRequest::kindName() const
 {
-    return setKindName(kind);
+    if (kind == CaptureSetKind::Dark)
+        return "dark";
+    if (kind == CaptureSetKind::Light)
+        return "light";
+    return patternSetKindName(pattern.kind);
 }
 
 bool parseCaptureSetRequest(const QString &text, CaptureSetRequest *request, QString *error)

@@ -4,6 +4,12 @@
 
 #include <QRegularExpression>
 
+QString patternSetKindName(PatternSetKind kind)
+{
+    static const char *const names[] = {"gray", "phase", "square"};
+    return names[int(kind)];
+}
+
 int PatternSetRequest::patternCount() const
 {
     switch (kind) {

@@ -22,19 +22,6 @@ const char *kName = "dvkctl analyze";
 
 const double kTwoPi = 2.0 * std::acos(-1.0);
 
-QString kindName(PatternSetKind kind)
-{
-    switch (kind) {
-    case PatternSetKind::Gray:
-        return "gray";
-    case PatternSetKind::Phase:
-        return "phase";
-    case PatternSetKind::Square:
-        return "square";
-    }
-    return QString();
-}
-
 QString number(double v, int precision = 4)
 {
     return QString::number(v, 'g', precision);
@@ -63,7 +50,7 @@ QJsonObject toJson(const PatternSetAnalysis &r)
     QJsonObject o;
     const PatternSetRequest &s = r.request;
     o["set"] = s.text();
-    o["kind"] = kindName(s.kind);
+    o["kind"] = patternSetKindName(s.kind);
     o["page"] = s.page;
     o["patterns"] = s.patternCount();
     o["ok"] = r.ok;
