@@ -4,9 +4,9 @@
 // second, so that a production line can check every file before burning.
 //
 //   build/bin/bench_analyze --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+#include "analysis/PatternAnalysis.h"
 #include "burnfile/ProjectedPreview.h"
 #include "patterns/Generators.h"
-#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 
 #include <QFile>

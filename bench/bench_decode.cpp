@@ -7,9 +7,9 @@
 //
 // The decode runs on two threads for an image this size; the real time is
 // the figure to compare with the target.
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
-#include "patterns/CaptureImages.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
 #include "patterns/Generators.h"
 #include "support/core/CaptureRenderer.h"
 
@@ -101,7 +101,7 @@ void BM_ReadImages(benchmark::State &state)
         for (const QString &path : f.files) {
             CaptureImage image;
             QString why;
-            if (!readCaptureImage(path, &image, &why))
+            if (!readCaptureImage(path, QSize(f.captures.width, f.captures.height), &image, &why))
                 state.SkipWithError("cannot read a capture");
             benchmark::DoNotOptimize(image.grey.data());
         }

@@ -2,7 +2,7 @@
 // model and says whether each decodes as the generator intends.
 #include "Cli.h"
 
-#include "patterns/PatternAnalysis.h"
+#include "analysis/PatternAnalysis.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,19 +21,6 @@ namespace
 const char *kName = "dvkctl analyze";
 
 const double kTwoPi = 2.0 * std::acos(-1.0);
-
-QString kindName(PatternSetKind kind)
-{
-    switch (kind) {
-    case PatternSetKind::Gray:
-        return "gray";
-    case PatternSetKind::Phase:
-        return "phase";
-    case PatternSetKind::Square:
-        return "square";
-    }
-    return QString();
-}
 
 QString number(double v, int precision = 4)
 {
@@ -63,7 +50,7 @@ QJsonObject toJson(const PatternSetAnalysis &r)
     QJsonObject o;
     const PatternSetRequest &s = r.request;
     o["set"] = s.text();
-    o["kind"] = kindName(s.kind);
+    o["kind"] = patternSetKindName(s.kind);
     o["page"] = s.page;
     o["patterns"] = s.patternCount();
     o["ok"] = r.ok;
@@ -213,6 +200,20 @@ int cmdAnalyze(const QStringList &args)
     if (!values.opened) {
         err(QString("%1: cannot open '%2': %3").arg(kName, file, values.error));
         return ExitUsage;
+    }
+    // A set the file has no pages for is bad input, as for decode.
+    const qint64 filePages = qint64(values.values.size()) / kSamplesPerPage;
+    for (const PatternSetRequest &request : sets) {
+        const int last = request.page + request.patternCount() - 1;
+        if (last > filePages) {
+            err(QString("%1: --set %2 uses pages %3 to %4; '%5' holds %6 whole pages")
+                    .arg(kName, request.text())
+                    .arg(request.page)
+                    .arg(last)
+                    .arg(file)
+                    .arg(filePages));
+            return ExitUsage;
+        }
     }
     const ScanTiming timing = computeScanTiming(float(scanValue));
     std::vector<PatternSetAnalysis> results;

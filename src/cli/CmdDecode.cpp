@@ -2,18 +2,19 @@
 // position per pixel, and the check that each capture shows its page.
 #include "Cli.h"
 
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
-#include "patterns/CaptureImages.h"
-#include "patterns/PatternAnalysis.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
+#include "analysis/PatternAnalysis.h"
+#include "patterns/FileAccess.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -36,15 +37,9 @@ double rounded(double v)
     return std::round(v * 10000.0) / 10000.0;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
-}
+// The files decode writes into OUTDIR.
+const char *const kOutputs[] = {"position.npy", "position.png", "valid.png", "position-colour.png",
+                                "report.json"};
 
 // A set's pages must hold what the decoder expects of them: a generated set
 // that decodes as intended, an all-dark or all-light reference.
@@ -180,7 +175,10 @@ int cmdDecode(const QStringList &args)
     for (const QString &arg : positional.mid(1)) {
         const QFileInfo info(arg);
         if (info.isDir()) {
-            const QStringList inDir = captureFilesIn(arg);
+            QStringList skipped;
+            const QStringList inDir = captureFilesIn(arg, &skipped);
+            for (const QString &path : skipped)
+                err(QString("%1: skipping '%2': %3").arg(kName, path, notRegularFileText()));
             if (inDir.isEmpty()) {
                 err(QString("%1: directory '%2' holds no image file").arg(kName, arg));
                 return ExitUsage;
@@ -189,7 +187,7 @@ int cmdDecode(const QStringList &args)
         } else if (!info.exists()) {
             err(QString("%1: capture '%2' does not exist").arg(kName, arg));
             return ExitUsage;
-        } else if (!info.isFile()) {
+        } else if (!isRegularFile(arg)) {
             err(QString("%1: capture '%2' is not a regular file").arg(kName, arg));
             return ExitUsage;
         } else {
@@ -204,25 +202,57 @@ int cmdDecode(const QStringList &args)
                 .arg(needed));
         return ExitUsage;
     }
+
+    // No result may replace an input, nor go where another user's link
+    // sends it.
+    const QDir out(outDir);
+    for (const char *name : kOutputs) {
+        const QString path = out.filePath(name);
+        for (const QString &input : QStringList(file) + capturePaths)
+            if (sameExistingFile(path, input)) {
+                err(QString("%1: the output '%2' is the input '%3'").arg(kName, path, input));
+                return ExitUsage;
+            }
+        if (isForeignLinkInSharedFolder(path) || isNonRegularFile(path)) {
+            err(QString("%1: cannot write '%2': %3")
+                    .arg(kName, path,
+                         isNonRegularFile(path) ? notRegularFileText()
+                                                : "a link owned by another user"));
+            return ExitUsage;
+        }
+    }
+
+    // Every capture's size from its header first: one too large to be a
+    // camera's, or not the size of the others, is refused before any is
+    // decoded.
     QElapsedTimer timer;
     timer.start();
-    std::vector<CaptureImage> images(static_cast<size_t>(needed));
+    QSize size;
     for (int c = 0; c < needed; ++c) {
         const QString &path = capturePaths[c];
-        if (!readCaptureImage(path, &images[size_t(c)], &why)) {
+        QSize own;
+        if (!captureImageSize(path, &own, &why)) {
             err(QString("%1: cannot read capture '%2': %3").arg(kName, path, why));
             return ExitUsage;
         }
-        const CaptureImage &first = images.front();
-        const CaptureImage &image = images[size_t(c)];
-        if (image.width != first.width || image.height != first.height) {
+        if (c == 0)
+            size = own;
+        if (own != size) {
             err(QString("%1: capture '%2' is %3 x %4 pixels; '%5' is %6 x %7")
                     .arg(kName, path)
-                    .arg(image.width)
-                    .arg(image.height)
+                    .arg(own.width())
+                    .arg(own.height())
                     .arg(capturePaths.first())
-                    .arg(first.width)
-                    .arg(first.height));
+                    .arg(size.width())
+                    .arg(size.height()));
+            return ExitUsage;
+        }
+    }
+    std::vector<CaptureImage> images(static_cast<size_t>(needed));
+    for (int c = 0; c < needed; ++c) {
+        const QString &path = capturePaths[c];
+        if (!readCaptureImage(path, size, &images[size_t(c)], &why)) {
+            err(QString("%1: cannot read capture '%2': %3").arg(kName, path, why));
             return ExitUsage;
         }
     }
@@ -288,28 +318,27 @@ int cmdDecode(const QStringList &args)
         err(QString("%1: cannot create the directory '%2'").arg(kName, outDir));
         return ExitFailed;
     }
-    const QDir out(outDir);
-    auto savePng = [&](const QImage &image, const QString &name) {
+    auto save = [&](const QString &name, const QByteArray &bytes) {
         const QString path = out.filePath(name);
-        QSaveFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || !image.save(&f, "PNG") || !f.commit()) {
-            err(QString("%1: cannot write '%2': %3").arg(kName, path, f.errorString()));
+        if (!replaceFileWith(path, bytes, &why)) {
+            err(QString("%1: cannot write '%2': %3").arg(kName, path, why));
             return false;
         }
         return true;
     };
-    if (!writePositionNpy(out.filePath("position.npy"), decoded, &why)) {
-        err(QString("%1: cannot write '%2': %3").arg(kName, out.filePath("position.npy"), why));
+    auto png = [](const QImage &image) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    };
+    if (!save("position.npy", positionNpy(decoded)) ||
+        !save("position.png", png(positionImage(decoded))) ||
+        !save("valid.png", png(validImage(decoded))) ||
+        !save("position-colour.png", png(positionColourImage(decoded))) ||
+        !save("report.json", json))
         return ExitFailed;
-    }
-    if (!savePng(positionImage(decoded), "position.png") ||
-        !savePng(validImage(decoded), "valid.png") ||
-        !savePng(positionColourImage(decoded), "position-colour.png"))
-        return ExitFailed;
-    if (!writeFile(out.filePath("report.json"), json, &why)) {
-        err(QString("%1: cannot write '%2': %3").arg(kName, out.filePath("report.json"), why));
-        return ExitFailed;
-    }
 
     if (parser.isSet("json")) {
         outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));

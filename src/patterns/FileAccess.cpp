@@ -1,6 +1,8 @@
 #include "FileAccess.h"
 
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QTextCodec>
 
 #ifndef Q_OS_WIN
@@ -270,5 +272,71 @@ bool sameExistingFile(const QString &a, const QString &b)
     return !a.isEmpty() && !b.isEmpty() && ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
+#endif
+}
+
+bool isRegularFile(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QFileInfo(path).isFile();
+#else
+    struct stat st;
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+#endif
+}
+
+bool isForeignLinkInSharedFolder(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return false;
+#else
+    struct stat link, folder;
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &link) == 0 &&
+           S_ISLNK(link.st_mode) && link.st_uid != ::geteuid() &&
+           ::stat(dir.constData(), &folder) == 0 && (folder.st_mode & S_IWOTH);
+#endif
+}
+
+bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *error)
+{
+#ifdef Q_OS_WIN
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+#else
+    // Not QSaveFile: it follows a link at the name and replaces the link's
+    // target.
+    const QFileInfo info(path);
+    QTemporaryFile file(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
+    if (!file.open()) {
+        *error = file.errorString();
+        return false;
+    }
+    // As a plain new file would be: readable by others unless the umask says
+    // otherwise.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(file.handle(), 0666 & ~mask);
+    // A write cut short by a file size limit reports no error of its own:
+    // what is on disk is compared with what was meant to be.
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size() ||
+        ::fsync(file.handle()) != 0) {
+        *error = file.error() != QFileDevice::NoError ? file.errorString()
+                                                      : QStringLiteral("the file was cut short");
+        return false;
+    }
+    if (::rename(QFile::encodeName(file.fileName()).constData(),
+                 QFile::encodeName(path).constData()) != 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    file.setAutoRemove(false);
+    return true;
 #endif
 }

@@ -38,4 +38,20 @@ bool sameExistingFile(const QString &a, const QString &b);
 // The text for a refused non-regular file.
 QString notRegularFileText();
 
+// True when something exists at `path` that is a regular file after
+// following links; looked at without opening it, so a pipe or a device
+// never blocks the caller.
+bool isRegularFile(const QString &path);
+
+// True when `path` is a symbolic link owned by another user in a folder that
+// anyone may write to: planted there, it would send what we write wherever
+// its owner chose.
+bool isForeignLinkInSharedFolder(const QString &path);
+
+// Writes `bytes` as the file `path` through a new file beside it, renamed
+// into place once complete: a link at `path` is replaced, never written
+// through, and a write that fails part-way leaves any file there as it was.
+// On failure returns false with the reason in *error.
+bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *error);
+
 #endif

@@ -128,6 +128,17 @@ bool PatternFileWriter::open()
     // Unbuffered: a failed write is seen at once and nothing of it lingers in
     // a buffer that would stop the partial output from being cut off again.
     const QIODevice::OpenMode mode = QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered;
+    // Another user's link in a shared folder would take the lines wherever
+    // they chose; looked at again once open, in case it was planted between.
+    auto foreignLink = [&]() {
+        if (!isForeignLinkInSharedFolder(path))
+            return false;
+        error = QStringLiteral("a link owned by another user in a folder anyone may write to");
+        refusedNotRegular = true;
+        return true;
+    };
+    if (foreignLink())
+        return false;
     // Read access serves the count and the check of the last byte; a file
     // that may only be written is still appended to.
     readable = openRegularFile(file, path, mode | QIODevice::ReadWrite, &error, &refusedNotRegular);
@@ -136,6 +147,10 @@ bool PatternFileWriter::open()
         return false;
     if (refusedNotRegular)
         return false;
+    if (foreignLink()) {
+        file.close();
+        return false;
+    }
     if (!lock()) {
         file.close();
         return false;

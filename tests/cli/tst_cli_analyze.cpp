@@ -72,10 +72,13 @@ private slots:
         QCOMPARE(square["ok"].toBool(), false);
         QCOMPARE(square["first_fault"].toObject()["line"].toInt(), changed + 1);
 
-        // A set past the end of the file does not decode.
-        QCOMPARE(runDvkctl({"analyze", file, "--scan-value", "10000", "--set", "gray:4@12"}, &out),
-                 1);
-        QVERIFY(out.contains("ends at line 12288"));
+        // A set past the end of the file is bad input, as for decode.
+        QCOMPARE(
+            runDvkctl({"analyze", file, "--scan-value", "10000", "--set", "gray:4@12"}, &out, &err),
+            2);
+        QVERIFY2(err.contains("gray:4@12 uses pages 12 to 15; '" + file.toUtf8() +
+                              "' holds 12 whole pages"),
+                 err.constData());
 
         // Bad usage and unreadable input.
         const QList<QStringList> usage = {

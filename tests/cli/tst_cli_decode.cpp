@@ -1,8 +1,8 @@
 // dvkctl decode from the outside: a file made by dvkctl generate, captures
 // rendered to image files, the results it writes and how it refuses input.
-#include "patterns/CaptureDecoder.h"
-#include "patterns/CaptureImages.h"
-#include "patterns/PatternAnalysis.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
+#include "analysis/PatternAnalysis.h"
 #include "support/core/CaptureRenderer.h"
 #include "support/core/TestSupport.h"
 
@@ -16,12 +16,26 @@
 
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 
 namespace
 {
 
 const QStringList kSets{"--set", "gray:6@1", "--set", "phase:4x32@7",
                         "--set", "dark@11",  "--set", "light@12"};
+
+// The CRC of a PNG chunk, big-endian.
+QByteArray crc32Of(const QByteArray &bytes)
+{
+    quint32 c = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        c ^= quint8(byte);
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    c ^= 0xFFFFFFFFu;
+    return QByteArray::fromHex(QByteArray::number(c, 16).rightJustified(8, '0'));
+}
 
 QJsonObject jsonOf(const QByteArray &text)
 {
@@ -113,7 +127,7 @@ private slots:
         std::vector<const float *> planes;
         for (int p = 0; p < 12; ++p) {
             QString why;
-            QVERIFY(readCaptureImage(QString("%1/%2.png").arg(captures).arg(p + 1),
+            QVERIFY(readCaptureImage(QString("%1/%2.png").arg(captures).arg(p + 1), QSize(320, 256),
                                      &images[size_t(p)], &why));
             planes.push_back(images[size_t(p)].grey.data());
         }
@@ -211,7 +225,7 @@ private slots:
         QVERIFY(image.save(path, nullptr, 95));
         CaptureImage c;
         QString why;
-        QVERIFY2(readCaptureImage(path, &c, &why), qPrintable(why));
+        QVERIFY2(readCaptureImage(path, QSize(64, 48), &c, &why), qPrintable(why));
         QCOMPARE(c.width, 64);
         QCOMPARE(c.height, 48);
         QCOMPARE(c.bits,
@@ -272,6 +286,79 @@ private slots:
             QVERIFY2(stdErr.contains(c.message.toUtf8()), stdErr.constData());
         }
         QVERIFY(!QFileInfo::exists(out));
+    }
+
+    // Hostile images and folders: a decompression bomb, entries that would
+    // block an open, outputs that would replace inputs or follow a link.
+    void hostileImagesAndFolders()
+    {
+        QStringList twelve;
+        for (int p = 1; p <= 12; ++p)
+            twelve << QString("%1/%2.png").arg(captures).arg(p);
+        QByteArray stdErr;
+
+        // A PNG header claiming 60000 x 60000 pixels: refused from its header.
+        QByteArray bomb = readAll(twelve[11]);
+        bomb.replace(16, 8, QByteArray::fromHex("0000ea600000ea60"));
+        bomb.replace(29, 4, crc32Of(bomb.mid(12, 17)));
+        QStringList bombed = twelve;
+        bombed[11] = writeBytes(dir + "/bomb.png", bomb);
+        QCOMPARE(runDvkctl(decodeArgs(bombed, dir + "/bombed"), nullptr, &stdErr, 20000), 2);
+        QVERIFY2(stdErr.contains("bomb.png': it claims 60000 x 60000 pixels"), stdErr.constData());
+
+        // A folder with a pipe, a device and a looping link among the
+        // captures: those are named and skipped, nothing blocks.
+        const QString mixed = dir + "/mixed";
+        QDir().mkpath(mixed);
+        for (int p = 1; p <= 12; ++p)
+            QVERIFY(QFile::link(twelve[p - 1], QString("%1/cap%2.png").arg(mixed).arg(p)));
+        QCOMPARE(QProcess::execute("mkfifo", {mixed + "/cap3a.png"}), 0);
+        QVERIFY(QFile::link("/dev/ptmx", mixed + "/cap4a.png"));
+        QVERIFY(QFile::link(mixed + "/cap5a.png", mixed + "/cap5a.png"));
+        QCOMPARE(runDvkctl(decodeArgs({mixed}, dir + "/mixedOut"), nullptr, &stdErr, 20000), 0);
+        for (const char *name : {"cap3a.png", "cap4a.png", "cap5a.png"})
+            QVERIFY2(stdErr.contains(QByteArray("skipping '") + mixed.toUtf8() + "/" + name),
+                     stdErr.constData());
+
+        // Outputs that would replace an input, by name or by a hard link.
+        const QString overlap = dir + "/overlap";
+        QDir().mkpath(overlap);
+        QStringList named = twelve;
+        named[3] = overlap + "/valid.png";
+        QVERIFY(QFile::copy(twelve[3], named[3]));
+        QVERIFY(::link(QFile::encodeName(file).constData(),
+                       QFile::encodeName(overlap + "/report.json").constData()) == 0);
+        const QByteArray pattern = readAll(file), capture = readAll(named[3]);
+        QCOMPARE(runDvkctl(decodeArgs(named, overlap), nullptr, &stdErr), 2);
+        QVERIFY2(stdErr.contains("valid.png' is the input"), stdErr.constData());
+        QVERIFY(QFile::remove(named[3]));
+        QCOMPARE(runDvkctl(decodeArgs(twelve, overlap), nullptr, &stdErr), 2);
+        QVERIFY2(stdErr.contains("report.json' is the input"), stdErr.constData());
+        QCOMPARE(readAll(file), pattern);
+        QCOMPARE(QDir(overlap).entryList(QDir::Files), QStringList{"report.json"});
+
+        // A link planted at an output name is replaced, not written through;
+        // another user's, in a folder anyone may write to, is refused.
+        const QString shared = dir + "/shared";
+        QDir().mkpath(shared);
+        QVERIFY(QFile::setPermissions(shared, QFile::Permissions(0x7777)));
+        const QString victim = writeLines(dir + "/victim", {"mine"});
+        QVERIFY(QFile::link(victim, shared + "/position.png"));
+        QCOMPARE(runDvkctl(decodeArgs(twelve, shared)), 0);
+        QCOMPARE(readAll(victim), QByteArray("mine\n"));
+        QVERIFY(!QFileInfo(shared + "/position.png").isSymLink());
+        if (::geteuid() != 0)
+            return;
+        for (const QString &name : {shared + "/valid.png", shared + "/out.png", shared + "/gen"}) {
+            QFile::remove(name);
+            QVERIFY(QFile::link(victim, name));
+            QVERIFY(::lchown(QFile::encodeName(name).constData(), 65534, 65534) == 0);
+        }
+        QCOMPARE(runDvkctl(decodeArgs(twelve, shared), nullptr, &stdErr), 2);
+        QCOMPARE(runDvkctl({"preview", file, "-o", shared + "/out.png"}, nullptr, &stdErr), 2);
+        QCOMPARE(runDvkctl({"generate", "dark", "-o", shared + "/gen"}, nullptr, &stdErr), 2);
+        QVERIFY2(stdErr.contains("link owned by another user"), stdErr.constData());
+        QCOMPARE(readAll(victim), QByteArray("mine\n"));
     }
 
     // Captures out of order are a problem the check names (exit 1), in the

@@ -2,8 +2,8 @@
 // the scan values, the phase error stays within the 8-bit bound, and any one
 // changed line of a set is reported; the level generators' sampling coverage.
 // (Through dvkctl: cli_analyze.)
+#include "analysis/PatternAnalysis.h"
 #include "patterns/Generators.h"
-#include "patterns/PatternAnalysis.h"
 #include "patterns/PatternFile.h"
 #include "patterns/SamplingCoverage.h"
 

@@ -2,8 +2,8 @@
 // position accuracy, validity where the scene is shadowed or saturated, the
 // set combinations refused, and the burn check naming captures that do not
 // show their page.
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
 #include "support/core/CaptureRenderer.h"
 
 #include <QtTest>
@@ -176,7 +176,9 @@ private slots:
         QVERIFY2(a.rmsColumns <= rmsLimit, qPrintable(QString::number(a.rmsColumns)));
         QVERIFY(a.withinHalf >= withinLimit);
         QCOMPARE(a.wholePeriods, qint64(0));
-        QVERIFY(a.validOfLit >= 0.99);
+        // With the Gray code alone a pixel within noise of a stripe edge is
+        // not resolved: stripes 4 pixels wide lose some 6 %.
+        QVERIFY(a.validOfLit >= (period < 2.0 / 64 ? 0.92 : 0.99));
         // Where the projector's light does not reach, or a capture is
         // saturated, nothing decodes (the close view sees neither).
         if (viewShare < 0.5)
@@ -185,6 +187,65 @@ private slots:
         QCOMPARE(a.shadowValid, qint64(0));
         QCOMPARE(a.patchValid, qint64(0));
         QVERIFY(d.saturatedCount >= a.patchPixels);
+    }
+
+    // The Gray code alone as real captures show it: stripes 40 pixels wide,
+    // shot noise, a dark object, defocus. Good captures are consistent,
+    // few valid pixels carry a wrong stripe, and a swap is still named.
+    void grayOnRealCaptures_data()
+    {
+        QTest::addColumn<QStringList>("file");
+        QTest::addColumn<double>("darkAlbedo");
+        QTest::addColumn<double>("blur");
+        QTest::addColumn<double>("wrongLimit");
+        QTest::addColumn<bool>("swapped");
+        const QStringList five{"gray:5", "dark", "light"};
+        QTest::newRow("wide stripes") << five << 1.0 << 1.0 << 0.002 << false;
+        QTest::newRow("no references") << QStringList{"gray:5"} << 1.0 << 1.0 << 0.002 << false;
+        QTest::newRow("dark object") << five << 0.03 << 1.0 << 0.01 << false;
+        QTest::newRow("defocus") << QStringList{"gray:8", "dark", "light"} << 1.0 << 6.0 << 0.01
+                                 << false;
+        QTest::newRow("two captures swapped") << five << 1.0 << 1.0 << 1.0 << true;
+    }
+    void grayOnRealCaptures()
+    {
+        QFETCH(QStringList, file);
+        QFETCH(double, darkAlbedo);
+        QFETCH(double, blur);
+        QFETCH(double, wrongLimit);
+        QFETCH(bool, swapped);
+        const ScanTiming t = computeScanTiming(kScanValue);
+        const GeneratedFile f = generatedFile(t, file);
+        std::vector<std::vector<int>> shown = f.pages;
+        if (swapped)
+            std::swap(shown[2], shown[3]);
+        CaptureScene scene;
+        scene.viewShare = 0.25;
+        scene.noise = 0.003;
+        scene.shotNoise = 0.0003;
+        scene.blurPixels = blur;
+        scene.darkAlbedo = darkAlbedo;
+        scene.darkU = 0.02;
+        const RenderedCaptures r = renderCaptures(scene, t, shown);
+        const CaptureDecoder decoder(planOf(f), t);
+        const DecodedPositions d = decoder.decode(r.planes(), r.width, r.height);
+        const std::vector<std::vector<int>> gray(f.pages.begin(),
+                                                 f.pages.begin() + file[0].section(':', 1).toInt());
+        const double wrong = wrongStripeShare(r, t, gray, d.position, d.valid);
+        const CaptureAccuracy a = captureAccuracy(r, d.position, d.valid, 2.0 / 32);
+        const CaptureCheckResult c =
+            checkCaptures(decoder, f.pages, r.planes(), r.width, r.height, d);
+        qInfo("%.2f %% valid, %.3f %% of them on a wrong stripe, %.1f %% of the lit valid, run "
+              "back %.2f %%",
+              100.0 * d.validFraction(), 100.0 * wrong, 100.0 * a.validOfLit,
+              100.0 * c.runBackShare);
+        QCOMPARE(c.consistent, !swapped);
+        if (swapped)
+            return;
+        QVERIFY2(wrong <= wrongLimit, qPrintable(QString::number(wrong)));
+        // What is lost is the dark object and the bits the blur hides.
+        if (blur < 2.0)
+            QVERIFY(a.validOfLit >= (darkAlbedo < 1.0 ? 0.5 : 0.97));
     }
 
     void burnCheck_data()

@@ -1,8 +1,8 @@
 // Decoding full-size captures (1280 x 1024, 16-bit): the accuracy of the
 // quick test at the camera size the tool is made for, and a burn check that
 // finds nothing wrong with captures in order.
-#include "patterns/CaptureCheck.h"
-#include "patterns/CaptureDecoder.h"
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
 #include "support/core/CaptureRenderer.h"
 
 #include <QtTest>

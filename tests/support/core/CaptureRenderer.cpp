@@ -95,6 +95,10 @@ public:
                   h.v <= s.patchV1;
         if (h.patch)
             h.albedo *= 4.0;
+        if (s.darkAlbedo != 1.0) {
+            const double f = std::clamp((h.u - s.darkU) / s.darkEdge + 0.5, 0.0, 1.0);
+            h.albedo *= 1.0 + f * (s.darkAlbedo - 1.0);
+        }
         return h;
     }
 
@@ -321,7 +325,7 @@ RenderedCaptures renderCaptures(const CaptureScene &scene, const ScanTiming &tim
         for (int y = 0; y < r.height; ++y)
             for (int x = 0; x < r.width; ++x) {
                 double v = std::pow(std::max(image[big_index(x, y)], 0.0), 1.0 / s.gamma);
-                v += s.noise * gauss(random);
+                v += std::sqrt(s.noise * s.noise + s.shotNoise * v) * gauss(random);
                 v = std::clamp(v, 0.0, 1.0);
                 grey[size_t(y) * size_t(r.width) + size_t(x)] = float(std::round(v * full) / full);
             }
@@ -387,4 +391,30 @@ CaptureAccuracy captureAccuracy(const RenderedCaptures &r, const std::vector<flo
     a.withinHalf = measured ? double(within) / double(measured) : 0.0;
     a.validOfLit = lit ? double(litValid) / double(lit) : 0.0;
     return a;
+}
+
+double wrongStripeShare(const RenderedCaptures &r, const ScanTiming &timing,
+                        const std::vector<std::vector<int>> &gray,
+                        const std::vector<float> &position, const std::vector<quint8> &valid)
+{
+    std::vector<double> edges = sampleCellEdges(timing);
+    for (double &e : edges)
+        e /= timing.edgePosition;
+    auto code = [&](double u) {
+        const int cell =
+            std::clamp(int(std::upper_bound(edges.begin(), edges.end(), u) - edges.begin()) - 1, 0,
+                       kSamplesPerPage - 1);
+        int word = 0;
+        for (const std::vector<int> &page : gray)
+            word = word * 2 + (page[size_t(cell)] > 127);
+        return word;
+    };
+    qint64 counted = 0, wrong = 0;
+    for (size_t i = 0; i < r.truth.size(); ++i) {
+        if (!r.lit[i] || !valid[i])
+            continue;
+        ++counted;
+        wrong += code(r.truth[i]) != code(position[i]);
+    }
+    return counted ? double(wrong) / double(counted) : 0.0;
 }

@@ -44,6 +44,13 @@ struct CaptureScene {
     double blurPixels = 1.0;  // standard deviation of the lens blur, pixels
     double gamma = 1.0;       // camera gamma: output = input^(1 / gamma)
     double noise = 0.01;      // standard deviation, share of full scale
+    // A real sensor's shot noise: variance shotNoise x the level, on top.
+    double shotNoise = 0.0;
+    // A dark object: albedo falls to darkAlbedo times its own beyond
+    // darkU (in u), over a soft edge darkEdge wide; 1 for none.
+    double darkAlbedo = 1.0;
+    double darkU = 0.0;
+    double darkEdge = 0.02;
     // An occluder in front of the projector shadows the directions
     // u in [shadowU0, shadowU1], v = y / z in [shadowV0, shadowV1].
     bool shadow = true;
@@ -103,5 +110,12 @@ struct CaptureAccuracy {
 };
 CaptureAccuracy captureAccuracy(const RenderedCaptures &r, const std::vector<float> &position,
                                 const std::vector<quint8> &valid, double period);
+
+// Share of the valid pixels lit by the projector whose decoded position
+// lies in another Gray stripe than the truth: the code words of `gray` (its
+// pages) at both places differ.
+double wrongStripeShare(const RenderedCaptures &r, const ScanTiming &timing,
+                        const std::vector<std::vector<int>> &gray,
+                        const std::vector<float> &position, const std::vector<quint8> &valid);
 
 #endif

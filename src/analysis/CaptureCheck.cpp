@@ -436,6 +436,7 @@ RunBack runBack(const DecodedPositions &d, int axis, double direction)
         const double columns = steps[steps.size() / 2] * (kSamplesPerPage / 2.0);
         stride = std::clamp(int(std::ceil(2.0 / std::max(columns, 1e-3))), 1, 64);
     }
+    const double tolerance = d.resolution;
     qint64 sampled = 0, ordered = 0;
     std::vector<double> values;
     std::vector<int> places;
@@ -454,19 +455,23 @@ RunBack runBack(const DecodedPositions &d, int axis, double direction)
             places.push_back(k);
         }
         sampled += qint64(values.size());
-        // Longest non-decreasing run, by patience sorting.
+        // Longest run that never falls more than the resolution below its
+        // highest value so far, by patience sorting: tails[n] is the least
+        // highest value of a run of n + 1.
         tails.clear();
         tailIndex.clear();
         previous.assign(values.size(), -1);
         for (size_t k = 0; k < values.size(); ++k) {
             const size_t at =
-                size_t(std::upper_bound(tails.begin(), tails.end(), values[k]) - tails.begin());
+                size_t(std::upper_bound(tails.begin(), tails.end(), values[k] + tolerance) -
+                       tails.begin());
             previous[k] = at > 0 ? tailIndex[at - 1] : -1;
+            const double highest = at > 0 ? std::max(tails[at - 1], values[k]) : values[k];
             if (at == tails.size()) {
-                tails.push_back(values[k]);
+                tails.push_back(highest);
                 tailIndex.push_back(int(k));
             } else {
-                tails[at] = values[k];
+                tails[at] = highest;
                 tailIndex[at] = int(k);
             }
         }

@@ -1,7 +1,7 @@
 #include "PatternAnalysis.h"
 
-#include "Generators.h"
 #include "burnfile/BurnFile.h"
+#include "patterns/Generators.h"
 
 #include <algorithm>
 #include <cmath>

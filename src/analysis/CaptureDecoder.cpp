@@ -1,6 +1,6 @@
 #include "CaptureDecoder.h"
 
-#include "Generators.h"
+#include "patterns/Generators.h"
 
 #include <QRegularExpression>
 
@@ -26,6 +26,20 @@ constexpr double kModulationQuantile = 0.95;
 // reaches only rarely in any of the sets' measures of modulation.
 constexpr float kNoiseModulation = 3.5f;
 
+// With the Gray code alone each bit of a valid pixel clears its threshold
+// by this many times the camera's noise at that level: a bit within noise
+// of it (a dark object's edge, a grazing surface, a bit too fine for the
+// lens) is as likely wrong as right.
+constexpr float kBitMargin = 3.5f;
+// Without references the Gray code's own darkest and brightest captures set
+// a pixel's threshold; a pixel whose spread between them is under this
+// share of the typical one has no capture at one of the two levels (the
+// stripes lit in all or none of the captures, and beside them), so its
+// threshold is unknown.
+constexpr float kKnownContrast = 0.5f;
+// Brightness bins of the noise measure.
+constexpr int kNoiseLevels = 16;
+
 // Positions beyond the window's edges by more than this are not lit.
 constexpr float kWindowMargin = 0.02f;
 
@@ -36,23 +50,6 @@ constexpr int kPlayedTableSize = 8192;
 constexpr int kRowsPerThread = 192;
 // The threshold is set from about this many pixels spread over the image.
 constexpr size_t kThresholdSamples = 65536;
-
-QString setKindName(CaptureSetKind kind)
-{
-    switch (kind) {
-    case CaptureSetKind::Gray:
-        return "gray";
-    case CaptureSetKind::Phase:
-        return "phase";
-    case CaptureSetKind::Square:
-        return "square";
-    case CaptureSetKind::Dark:
-        return "dark";
-    case CaptureSetKind::Light:
-        return "light";
-    }
-    return QString();
-}
 
 // Whether a Gray code of `bits` bits numbers `periods` periods: at least two
 // stripes per period, whole periods.
@@ -105,7 +102,11 @@ QString CaptureSetRequest::text() const
 
 QString CaptureSetRequest::kindName() const
 {
-    return setKindName(kind);
+    if (kind == CaptureSetKind::Dark)
+        return "dark";
+    if (kind == CaptureSetKind::Light)
+        return "light";
+    return patternSetKindName(pattern.kind);
 }
 
 bool parseCaptureSetRequest(const QString &text, CaptureSetRequest *request, QString *error)
@@ -344,18 +345,44 @@ struct CaptureDecoder::Row {
     std::vector<float> gray, phase, square, reference;
     std::vector<quint8> saturated;
     std::vector<quint8> disagree; // stripe and phase disagree, or outside the window
+    std::vector<float> threshold;
+    // The Gray bit nearest its threshold: its distance from it.
+    std::vector<float> weakest;
+    // Without references and a fine set, the Michelson contrast between the
+    // Gray captures' darkest and brightest; infinite otherwise.
+    std::vector<float> contrast;
     // working space
-    std::vector<float> threshold, zc, zs, sum;
+    std::vector<float> zc, zs, sum;
     std::vector<int> code;
 
     explicit Row(int width)
     {
-        for (std::vector<float> *v :
-             {&u, &modulation, &gray, &phase, &square, &reference, &threshold, &zc, &zs, &sum})
+        for (std::vector<float> *v : {&u, &modulation, &gray, &phase, &square, &reference,
+                                      &threshold, &weakest, &contrast, &zc, &zs, &sum})
             v->resize(size_t(width));
         saturated.resize(size_t(width));
         disagree.resize(size_t(width));
         code.resize(size_t(width));
+    }
+};
+
+// What a pixel must reach to be valid: the fringes' modulation, and with
+// the Gray code alone each bit's distance from its threshold against the
+// camera's noise, which grows with brightness (shot noise): sigma^2 rises
+// linearly from the darkest level measured to the brightest.
+struct CaptureDecoder::Limits {
+    float modulation = 0.0f;
+    float darkLevel = 0.0f, brightLevel = 1.0f;
+    float darkVariance = 0.0f, brightVariance = 0.0f;
+    float contrast = 0.0f; // least contrast of a known threshold
+
+    float noiseAt(float level) const
+    {
+        const float f =
+            brightLevel > darkLevel
+                ? std::clamp((level - darkLevel) / (brightLevel - darkLevel), 0.0f, 1.0f)
+                : 0.0f;
+        return std::sqrt(darkVariance + f * (brightVariance - darkVariance));
     }
 };
 
@@ -447,6 +474,8 @@ void CaptureDecoder::decodeRow(const Roles &r, size_t offset, int width, Row &ro
     // At any place at most one bit is at its stripe edge, so the mean stays
     // near the swing.
     std::fill(row.gray.begin(), row.gray.end(), none);
+    std::fill(row.weakest.begin(), row.weakest.end(), none);
+    std::fill(row.contrast.begin(), row.contrast.end(), none);
     const int m = grayBits;
     if (m > 0) {
         if (!haveThreshold) {
@@ -462,19 +491,24 @@ void CaptureDecoder::decodeRow(const Roles &r, size_t offset, int width, Row &ro
                     hi[x] = std::max(hi[x], v[x]);
                 }
             }
-            for (size_t x = 0; x < w; ++x)
+            for (size_t x = 0; x < w; ++x) {
                 row.threshold[x] = 0.5f * (lo[x] + hi[x]);
+                row.contrast[x] = (hi[x] - lo[x]) / std::max(hi[x] + lo[x], 1e-6f);
+            }
         }
         std::fill(row.code.begin(), row.code.end(), 0);
         std::fill(row.gray.begin(), row.gray.end(), 0.0f);
         int *code = row.code.data();
         float *margin = row.gray.data();
+        float *weakest = row.weakest.data();
         const float *threshold = row.threshold.data();
         for (int b = 0; b < m; ++b) {
             const float *v = r.gray[size_t(b)] + offset;
             for (size_t x = 0; x < w; ++x) {
                 code[x] = (code[x] << 1) | (v[x] > threshold[x] ? 1 : 0);
-                margin[x] += std::fabs(v[x] - threshold[x]);
+                const float distance = std::fabs(v[x] - threshold[x]);
+                margin[x] += distance;
+                weakest[x] = std::min(weakest[x], distance);
             }
         }
         const float inverse = 1.0f / float(m);
@@ -566,8 +600,9 @@ void CaptureDecoder::decodeRow(const Roles &r, size_t offset, int width, Row &ro
 }
 
 void CaptureDecoder::decodeRows(const Roles &r, int rowBegin, int rowEnd, int width,
-                                float threshold, DecodedPositions &out, Tally &tally) const
+                                const Limits &limits, DecodedPositions &out, Tally &tally) const
 {
+    const float threshold = limits.modulation;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     qint64 grayValid = 0, phaseValid = 0, squareValid = 0, referenceValid = 0;
     Row row(width);
@@ -596,7 +631,12 @@ void CaptureDecoder::decodeRows(const Roles &r, int rowBegin, int rowEnd, int wi
             // The sets that place the pixel, and the references when they
             // set the Gray threshold, must all see enough modulation.
             const bool fineOk = p.fine < 0 || (p.fine == p.phase ? phaseOk : squareOk);
-            const bool strong = grayOk && referenceOk && fineOk;
+            // The Gray code alone places the pixel: every bit must be clear
+            // of its threshold, and the threshold known.
+            const bool bitsClear =
+                p.fine >= 0 || (row.weakest[x] >= kBitMargin * limits.noiseAt(row.threshold[x]) &&
+                                row.contrast[x] >= limits.contrast);
+            const bool strong = grayOk && referenceOk && fineOk && bitsClear;
             tally.disagree += strong && row.disagree[x];
             const bool ok = strong && !row.disagree[x];
             tally.valid += ok;
@@ -674,40 +714,93 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
     // The camera's noise: the difference of two neighbouring pixels is
     // mostly noise where a capture shows no pattern edge, so its median over
     // the capture that shows the fewest edges (a reference, or a Gray page
-    // of wide stripes) measures it. Rounded to 1 / 4096 of full scale.
+    // of wide stripes) measures it. Rounded to 1 / 4096 of full scale. The
+    // same by brightness gives the noise's growth with it: the darkest and
+    // brightest levels are those of flat areas in any pattern.
     constexpr int noiseBins = 1024;
     constexpr float noiseStep = 1.0f / 4096.0f;
     float noise = std::numeric_limits<float>::infinity();
+    std::vector<float> levelNoise(kNoiseLevels, std::numeric_limits<float>::infinity());
+    std::vector<qint64> levelPairs(kNoiseLevels, 0);
+    auto median = [&](const qint64 *differences, qint64 pairs) {
+        qint64 below = 0;
+        for (int b = 0; b < noiseBins && pairs > 0; ++b) {
+            below += differences[b];
+            // The median of |a - b| for two samples of noise sigma is
+            // 0.954 sigma.
+            if (2 * below >= pairs)
+                return (float(b) + 0.5f) * noiseStep / 0.954f;
+        }
+        return std::numeric_limits<float>::infinity();
+    };
     for (const float *c : captures) {
-        std::vector<qint64> differences(noiseBins, 0);
-        qint64 pairs = 0;
+        std::vector<qint64> differences(size_t(noiseBins) * (kNoiseLevels + 1), 0);
+        std::vector<qint64> pairs(kNoiseLevels + 1, 0);
         for (int y = rowStride / 2; y < height; y += rowStride) {
             const float *line = c + size_t(y) * size_t(width);
             for (int x = 0; x + 1 < width; ++x) {
                 if (line[x] >= kSaturatedLevel || line[x + 1] >= kSaturatedLevel)
                     continue;
                 const float d = std::fabs(line[x + 1] - line[x]);
-                ++differences[size_t(std::min(int(d / noiseStep), noiseBins - 1))];
-                ++pairs;
+                const size_t bin = size_t(std::min(int(d / noiseStep), noiseBins - 1));
+                const size_t level = size_t(std::clamp(
+                    int(0.5f * (line[x] + line[x + 1]) * kNoiseLevels), 0, kNoiseLevels - 1));
+                ++differences[bin];
+                ++pairs[0];
+                ++differences[(level + 1) * noiseBins + bin];
+                ++pairs[level + 1];
             }
         }
-        qint64 below = 0;
-        for (int b = 0; b < noiseBins && pairs > 0; ++b) {
-            below += differences[size_t(b)];
-            if (2 * below >= pairs) {
-                // The median of |a - b| for two samples of noise sigma is
-                // 0.954 sigma.
-                noise = std::min(noise, (float(b) + 0.5f) * noiseStep / 0.954f);
-                break;
-            }
+        noise = std::min(noise, median(differences.data(), pairs[0]));
+        for (int l = 0; l < kNoiseLevels; ++l) {
+            levelPairs[size_t(l)] += pairs[size_t(l) + 1];
+            if (pairs[size_t(l) + 1] >= std::max<qint64>(100, pairs[0] / 100))
+                levelNoise[size_t(l)] =
+                    std::min(levelNoise[size_t(l)], median(differences.data() + (l + 1) * noiseBins,
+                                                           pairs[size_t(l) + 1]));
         }
     }
     if (!std::isfinite(noise))
         noise = 0.0f;
-    const float threshold =
+    Limits limits;
+    limits.modulation =
         std::max({kMinModulation, kRelativeModulation * high, kNoiseModulation * noise});
+    limits.darkVariance = limits.brightVariance = noise * noise;
+    for (int l = 0; l < kNoiseLevels; ++l)
+        if (std::isfinite(levelNoise[size_t(l)])) {
+            limits.darkLevel = (float(l) + 0.5f) / kNoiseLevels;
+            limits.darkVariance = levelNoise[size_t(l)] * levelNoise[size_t(l)];
+            break;
+        }
+    for (int l = kNoiseLevels - 1; l >= 0; --l)
+        if (std::isfinite(levelNoise[size_t(l)])) {
+            limits.brightLevel = (float(l) + 0.5f) / kNoiseLevels;
+            limits.brightVariance =
+                std::max(levelNoise[size_t(l)] * levelNoise[size_t(l)], limits.darkVariance);
+            break;
+        }
+    if (p.fine < 0 && !(r.dark && r.light)) {
+        // The typical contrast of the Gray captures where they modulate.
+        std::vector<float> contrasts;
+        for (int y = rowStride / 2; y < height; y += rowStride) {
+            decodeRow(r, size_t(y) * size_t(width), width, row);
+            for (size_t x = 0; x < size_t(width); ++x)
+                if (!row.saturated[x] && row.gray[x] >= limits.modulation)
+                    contrasts.push_back(row.contrast[x]);
+        }
+        if (!contrasts.empty()) {
+            std::nth_element(contrasts.begin(), contrasts.begin() + qint64(contrasts.size() / 2),
+                             contrasts.end());
+            limits.contrast = kKnownContrast * contrasts[contrasts.size() / 2];
+        }
+    }
+    if (p.fine < 0) {
+        for (size_t j = 0; j < stripeLo.size(); ++j)
+            if (stripeLo[j] <= stripeHi[j])
+                out.resolution = std::max(out.resolution, stripeHi[j] - stripeLo[j]);
+    }
     out.noise = noise;
-    out.modulationThreshold = threshold;
+    out.modulationThreshold = limits.modulation;
 
     out.position.resize(count);
     out.modulation.resize(count);
@@ -718,11 +811,11 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
     // Rows are independent: a large image decodes on two threads.
     if (height >= 2 * kRowsPerThread && std::thread::hardware_concurrency() > 1) {
         const int split = height / 2;
-        std::thread other([&] { decodeRows(r, split, height, width, threshold, out, second); });
-        decodeRows(r, 0, split, width, threshold, out, first);
+        std::thread other([&] { decodeRows(r, split, height, width, limits, out, second); });
+        decodeRows(r, 0, split, width, limits, out, first);
         other.join();
     } else {
-        decodeRows(r, 0, height, width, threshold, out, first);
+        decodeRows(r, 0, height, width, limits, out, first);
     }
     out.validCount = first.valid + second.valid;
     out.saturatedCount = first.saturated + second.saturated;

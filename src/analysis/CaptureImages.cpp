@@ -1,5 +1,7 @@
 #include "CaptureImages.h"
 
+#include "patterns/FileAccess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -106,12 +108,65 @@ CaptureImage captureFromImage(const QImage &source)
     return c;
 }
 
-bool readCaptureImage(const QString &path, CaptureImage *image, QString *error)
+namespace
 {
-    QImageReader reader(path);
+
+// Opens a capture for reading, refusing anything but a regular file without
+// blocking on it (a pipe's open waits for a writer).
+bool openCapture(QFile &file, QImageReader &reader, const QString &path, QSize *size,
+                 QString *error)
+{
+    if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
+        return false;
+    reader.setDevice(&file);
+    *size = reader.size();
+    if (!size->isValid()) {
+        *error = reader.canRead() ? QStringLiteral("its size cannot be read from its header")
+                                  : reader.errorString();
+        return false;
+    }
+    if (qint64(size->width()) * size->height() > kMaxCapturePixels) {
+        *error = QString("it claims %1 x %2 pixels, more than the %3 a camera gives")
+                     .arg(size->width())
+                     .arg(size->height())
+                     .arg(kMaxCapturePixels);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool captureImageSize(const QString &path, QSize *size, QString *error)
+{
+    QFile file;
+    QImageReader reader;
+    return openCapture(file, reader, path, size, error);
+}
+
+bool readCaptureImage(const QString &path, const QSize &expected, CaptureImage *image,
+                      QString *error)
+{
+    QFile file;
+    QImageReader reader;
+    QSize size;
+    if (!openCapture(file, reader, path, &size, error))
+        return false;
+    if (size != expected) {
+        *error = QString("it is %1 x %2 pixels, not %3 x %4")
+                     .arg(size.width())
+                     .arg(size.height())
+                     .arg(expected.width())
+                     .arg(expected.height());
+        return false;
+    }
     const QImage img = reader.read();
     if (img.isNull()) {
         *error = reader.errorString();
+        return false;
+    }
+    if (img.size() != expected) {
+        *error = QStringLiteral("its pixels do not match the size its header gives");
         return false;
     }
     *image = captureFromImage(img);
@@ -158,21 +213,28 @@ bool naturalLess(const QString &a, const QString &b)
     return a < b;
 }
 
-QStringList captureFilesIn(const QString &directory)
+QStringList captureFilesIn(const QString &directory, QStringList *skipped)
 {
     const QDir dir(directory);
+    // Every kind of entry, so that those not taken can be named.
     QStringList names = dir.entryList({"*.png", "*.tif", "*.tiff", "*.jpg", "*.jpeg", "*.bmp",
                                        "*.PNG", "*.TIF", "*.TIFF", "*.JPG", "*.JPEG", "*.BMP"},
-                                      QDir::Files | QDir::Readable);
+                                      QDir::Files | QDir::System | QDir::Dirs | QDir::Hidden |
+                                          QDir::NoDotAndDotDot);
     names.removeDuplicates();
     std::sort(names.begin(), names.end(), naturalLess);
     QStringList paths;
-    for (const QString &name : names)
-        paths << dir.filePath(name);
+    for (const QString &name : names) {
+        const QString path = dir.filePath(name);
+        if (isRegularFile(path))
+            paths << path;
+        else
+            *skipped << path;
+    }
     return paths;
 }
 
-bool writePositionNpy(const QString &path, const DecodedPositions &d, QString *error)
+QByteArray positionNpy(const DecodedPositions &d)
 {
     QByteArray header = QString("{'descr': '<f4', 'fortran_order': False, 'shape': (%1, %2), }")
                             .arg(d.height)
@@ -189,20 +251,10 @@ bool writePositionNpy(const QString &path, const DecodedPositions &d, QString *e
     bytes.append(reinterpret_cast<const char *>(&length), 2);
     bytes.append(header);
     const size_t count = d.position.size();
-    QByteArray data(int(count * sizeof(float)), Qt::Uninitialized);
-    qToLittleEndian<float>(d.position.data(), qsizetype(count), data.data());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || file.write(data) != data.size() || !file.flush()) {
-        *error = file.errorString();
-        return false;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    const int start = bytes.size();
+    bytes.resize(start + int(count * sizeof(float)));
+    qToLittleEndian<float>(d.position.data(), qsizetype(count), bytes.data() + start);
+    return bytes;
 }
 
 QImage positionImage(const DecodedPositions &d)

@@ -16,7 +16,7 @@
 // phase sample lights its cell with the value computed at the cell's start.
 
 #include "PatternSetRequest.h"
-#include "ScanTiming.h"
+#include "patterns/ScanTiming.h"
 
 #include <QString>
 
@@ -87,6 +87,10 @@ struct DecodedPositions {
     qint64 disagreeCount = 0;
     float modulationThreshold = 0.0f;
     float noise = 0.0f; // the camera's, as estimated from the captures
+    // Steps in u smaller than this say nothing about order: 0 with a fine
+    // set; with the Gray code alone a stripe, within which a pixel is placed
+    // from its edge bits, mostly noise inside a stripe wide in the camera.
+    float resolution = 0.0f;
 
     qint64 pixelCount() const { return qint64(width) * height; }
     double validFraction() const
@@ -123,7 +127,8 @@ private:
     struct Row;
     void decodeRow(const Roles &roles, size_t offset, int width, Row &row) const;
     struct Tally;
-    void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width, float threshold,
+    struct Limits;
+    void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width, const Limits &limits,
                     DecodedPositions &out, Tally &tally) const;
 
     CapturePlan p;

@@ -60,7 +60,8 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
 
 // Positions against the direction they run in: along each line of pixels
 // in the direction positions change most, the valid pixels outside the
-// longest run that never steps back by more than a projector column. A depth
+// longest run that never steps back by more than a projector column (or by
+// more than the positions resolve, d.resolution). A depth
 // edge puts only the stretch its parallax overlaps out of order; captures of
 // a Gray set out of order put whole blocks of stripes there.
 struct RunBack {

@@ -1,8 +1,14 @@
 #include "PatternSetRequest.h"
 
-#include "Generators.h"
+#include "patterns/Generators.h"
 
 #include <QRegularExpression>
+
+QString patternSetKindName(PatternSetKind kind)
+{
+    static const char *const names[] = {"gray", "phase", "square"};
+    return names[int(kind)];
+}
 
 int PatternSetRequest::patternCount() const
 {

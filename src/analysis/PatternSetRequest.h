@@ -7,6 +7,9 @@
 
 enum class PatternSetKind { Gray, Phase, Square };
 
+// The kind as the command line spells it: "gray", "phase", "square".
+QString patternSetKindName(PatternSetKind kind);
+
 // One set named on the command line: KIND:PARAMS@PAGE, for example gray:4@1,
 // phase:4x16@5, square:8@9. Pages count from 1; the set's patterns are the
 // consecutive pages from `page` on.

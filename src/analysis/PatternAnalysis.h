@@ -7,8 +7,8 @@
 // same scan value.
 
 #include "PatternSetRequest.h"
-#include "ScanTiming.h"
 #include "burnfile/BurnFile.h"
+#include "patterns/ScanTiming.h"
 
 #include <QString>
 #include <QStringList>

@@ -23,19 +23,32 @@ struct CaptureImage {
     std::vector<float> grey;
 };
 
-// On failure says why in *error (without the path).
-bool readCaptureImage(const QString &path, CaptureImage *image, QString *error);
+// More pixels than any camera gives: a file claiming more is refused before
+// its pixels are decoded, as it would take gigabytes to hold.
+constexpr qint64 kMaxCapturePixels = 100000000;
+
+// The size of a capture as its file's header gives it, without decoding its
+// pixels; refuses a file that is not a regular file, whose size cannot be
+// told, or that has more than kMaxCapturePixels. On failure says why in
+// *error (without the path).
+bool captureImageSize(const QString &path, QSize *size, QString *error);
+// Reads a capture of the size `expected` (checked from the header before
+// decoding); on failure says why in *error (without the path).
+bool readCaptureImage(const QString &path, const QSize &expected, CaptureImage *image,
+                      QString *error);
 CaptureImage captureFromImage(const QImage &image);
 
 // The image files of a directory (by extension: png, tif, tiff, jpg, jpeg,
 // bmp), in natural name order: digit runs compare as numbers, so
-// capture2.png comes before capture10.png.
-QStringList captureFilesIn(const QString &directory);
+// capture2.png comes before capture10.png. Only regular files (after
+// following links) are taken; the names of other entries that look like
+// images (pipes, devices, links that lead nowhere) go to *skipped.
+QStringList captureFilesIn(const QString &directory, QStringList *skipped);
 bool naturalLess(const QString &a, const QString &b);
 
 // position.npy: float32 height x width in NumPy's format 1.0, NaN where not
 // valid.
-bool writePositionNpy(const QString &path, const DecodedPositions &d, QString *error);
+QByteArray positionNpy(const DecodedPositions &d);
 // position.png: 16-bit grey, 1 + round((u + 1) / 2 x 65534), 0 where not valid.
 QImage positionImage(const DecodedPositions &d);
 // valid.png: 8-bit grey, 255 where valid.
