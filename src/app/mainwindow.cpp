@@ -65,6 +65,9 @@ MainWindow::~MainWindow()
     selectSerial->hasEnded();
     delete selectSerial;
     selectSerial = nullptr;
+    // The canvases outlive the form object; their events no longer come here.
+    ui->label_Wave->removeEventFilter(this);
+    ui->label_Picture->removeEventFilter(this);
     delete ui;
 }
 

@@ -2,6 +2,7 @@
 
 #include "patterns/FileAccess.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRegularExpression>
 
