@@ -1,5 +1,5 @@
-// The main window: construction, destruction, the close guard, the one-time
-// capture of the canvas sizes and locking of the working controls.
+// The main window: construction, destruction, the close guard, the capture
+// of the canvas sizes and locking of the working controls.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -22,6 +22,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // Keeps the splash screen up for a moment before the form is built.
     QThread::msleep(200);
     ui->setupUi(this);
+    // Never smaller than the content needs, whatever the fonts: below that
+    // the layout would cut the canvases off and lay widgets over each other.
+    ensurePolished();
+    setMinimumSize(minimumSize().expandedTo(minimumSizeHint()));
+    ui->label_Wave->installEventFilter(this);
+    ui->label_Picture->installEventFilter(this);
 
     static_assert(sizeof handshake == sizeof kProjectorQuery, "the query is three bytes");
     std::copy(std::begin(kProjectorQuery), std::end(kProjectorQuery), handshake);
@@ -59,6 +65,9 @@ MainWindow::~MainWindow()
     selectSerial->hasEnded();
     delete selectSerial;
     selectSerial = nullptr;
+    // The canvases outlive the form object; their events no longer come here.
+    ui->label_Wave->removeEventFilter(this);
+    ui->label_Picture->removeEventFilter(this);
     delete ui;
 }
 
@@ -95,6 +104,24 @@ void MainWindow::captureCanvasSizes()
     waveCanvasSize = ui->label_Wave->size();
     pictureCanvasSize = ui->label_Picture->size();
     canvasSizesCaptured = true;
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // After the first capture a canvas that changes size (a resize, a
+    // maximise) draws its page again at the new size, not stretched.
+    if (event->type() == QEvent::Resize && canvasSizesCaptured) {
+        if (watched == ui->label_Wave) {
+            waveCanvasSize = ui->label_Wave->size();
+            if (!waveShown.isEmpty())
+                showWave(waveShown, waveShownRange);
+        } else if (watched == ui->label_Picture) {
+            pictureCanvasSize = ui->label_Picture->size();
+            if (!pictureShown.isEmpty())
+                showPicture(pictureShown);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)

@@ -1,6 +1,9 @@
 #ifndef DVK_MAINWINDOW_H
 #define DVK_MAINWINDOW_H
 
+#include "burnfile/BurnFile.h"
+#include "burnfile/PreviewRender.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QSize>
@@ -71,6 +74,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -79,7 +83,8 @@ private:
 
     // --- start-up and shell -------------------------------------------------
     void stopDiscovery();
-    // Takes the canvas sizes for the previews, once, as the layout placed them.
+    // Takes the canvas sizes for the previews as the layout first placed them;
+    // afterwards each canvas takes its new size whenever it is resized.
     void captureCanvasSizes();
     // Each subsystem that runs work off the GUI thread stops it here, before any
     // of the window's objects go away; called by the destructor.
@@ -144,6 +149,11 @@ private:
     bool loadBurnFile();
     void drawWave(int pageIndex);
     void drawPicture(int pageIndex);
+    // Draw the given page values on a canvas at its current size, in the
+    // screen's device pixels, and keep them to draw again at a new size.
+    void showWave(const QVector<int> &values, const WaveRange &range);
+    void showPicture(const QVector<int> &values);
+    void clearPreviews();
     // Whole pages of the loaded file, and label_Page's text for them.
     int burnPageCount() const;
     QString burnPageLabel() const { return pageLabel(burnPageCount()); }
@@ -154,6 +164,12 @@ private:
     int burnSampleMin = 0;
     int burnSampleMax = 0;
     int currentPage = 1;
+    // The loaded file's values: its pages are drawn without reading it again.
+    LoadedBurnFile loadedBurnFile;
+    // What each canvas shows, drawn again when the canvas changes size.
+    QVector<int> waveShown;
+    WaveRange waveShownRange;
+    QVector<int> pictureShown;
 
     // --- burning ---------------------------------------------------------------
     void startBurn();

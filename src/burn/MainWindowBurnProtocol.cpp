@@ -36,6 +36,10 @@ void MainWindow::startBurn()
     case BurnFileStatus::NotANumber: // would go out as 0x00
         burnFailed(tr("请输入0x00~0xFF之间的数"));
         return;
+    case BurnFileStatus::TooLarge:
+        burnFailed(
+            tr("烧录文件过大:%1 字节,最多 %2 字节").arg(check.scan.size).arg(kMaxBurnFileBytes));
+        return;
     case BurnFileStatus::NoWholePage:
     case BurnFileStatus::TooManyValues:
         burnFailed(tr("烧录文件有误"));

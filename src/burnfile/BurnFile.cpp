@@ -2,9 +2,15 @@
 
 #include "patterns/FileAccess.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cstring>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace
 {
@@ -34,17 +40,23 @@ QString shortText(const BurnLine &line)
 BurnLineReader::BurnLineReader(const QString &path)
 {
     isOpen = openRegularFile(file, path, QIODevice::ReadOnly, &why);
+    if (isOpen)
+        fileSize = file.size();
 }
 
 bool BurnLineReader::fill()
 {
-    buffer.resize(kReadChunk);
-    const qint64 n = file.read(buffer.data(), kReadChunk);
+    const int want = int(qMin<qint64>(kReadChunk, kMaxBurnFileBytes - readSoFar));
+    if (want <= 0)
+        return false;
+    buffer.resize(want);
+    const qint64 n = file.read(buffer.data(), want);
     if (n < 0) {
         readFailed = true;
         why = file.errorString();
     }
     buffer.resize(int(qMax<qint64>(n, 0)));
+    readSoFar += buffer.size();
     at = 0;
     return n > 0;
 }
@@ -117,27 +129,88 @@ BurnLineValue readBurnLineValue(const BurnLine &line)
     return v;
 }
 
-BurnFileScan scanBurnFile(const QString &path)
+BurnFileScan scanBurnFile(const QString &path, QVector<int> *values)
 {
     BurnFileScan scan;
+    if (values)
+        values->clear();
     BurnLineReader reader(path);
     if (!reader.opened()) {
         scan.error = reader.error();
         return scan;
     }
+    scan.size = reader.size();
+    if (values)
+        values->reserve(int(qMin<qint64>(scan.size / 2 + 1, kMaxBurnSamples)));
     BurnLine line;
     while (reader.next(&line)) {
         const int v = readBurnLineValue(line).value;
         scan.max = qMax(scan.max, v);
         scan.min = qMin(scan.min, v);
+        if (values && scan.count < kMaxBurnSamples)
+            values->append(v);
         ++scan.count;
     }
     if (reader.failed()) {
         scan.error = reader.error();
+        if (values)
+            values->clear();
         return scan;
     }
     scan.opened = true;
     return scan;
+}
+
+BurnFileStamp BurnFileStamp::of(const QString &path)
+{
+    BurnFileStamp stamp;
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (!info.exists())
+        return stamp;
+    stamp.size = info.size();
+    stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+#else
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return stamp;
+    stamp.device = quint64(st.st_dev);
+    stamp.inode = quint64(st.st_ino);
+    stamp.size = qint64(st.st_size);
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+    stamp.valid = true;
+    return stamp;
+}
+
+BurnFileScan LoadedBurnFile::load(const QString &newPath)
+{
+    // Taken before the read: a change made while it reads shows as a
+    // different stamp afterwards.
+    const BurnFileStamp before = BurnFileStamp::of(newPath);
+    const BurnFileScan scan = scanBurnFile(newPath, &values);
+    path = newPath;
+    stamp = scan.opened ? before : BurnFileStamp();
+    return scan;
+}
+
+void LoadedBurnFile::clear()
+{
+    path.clear();
+    stamp = BurnFileStamp();
+    values = QVector<int>();
+}
+
+BurnPage LoadedBurnFile::page(const QString &pagePath, qint64 pageIndex) const
+{
+    if (pagePath != path || !(BurnFileStamp::of(pagePath) == stamp))
+        return readBurnPage(pagePath, pageIndex);
+    BurnPage page;
+    page.opened = true;
+    const qint64 first = qMax<qint64>(pageIndex, 0) * kSamplesPerPage;
+    if (first < values.size())
+        page.values = values.mid(int(first), kSamplesPerPage);
+    return page;
 }
 
 BurnPage readBurnPage(const QString &path, qint64 pageIndex)
@@ -172,6 +245,7 @@ BurnFileCheck checkBurnFile(const QString &path)
     BurnFileScan &scan = check.scan;
     auto cannotRead = [&]() {
         scan.error = reader.error();
+        scan.opened = false;
         check.status = BurnFileStatus::CannotOpen;
         check.reason = QString("cannot open the file: %1").arg(reader.error());
         check.values.clear();
@@ -180,6 +254,16 @@ BurnFileCheck checkBurnFile(const QString &path)
     };
     if (!reader.opened())
         return cannotRead();
+    scan.size = reader.size();
+    scan.opened = true;
+    // Nothing this large can be burned: refused before any of it is read.
+    if (scan.tooLarge()) {
+        check.status = BurnFileStatus::TooLarge;
+        check.reason = QString("larger than any pattern file: %1 bytes, at most %2")
+                           .arg(scan.size)
+                           .arg(kMaxBurnFileBytes);
+        return check;
+    }
     check.values.reserve(kMaxBurnSamples);
     bool badIsNumber = false;
     BurnLine line;
@@ -201,7 +285,6 @@ BurnFileCheck checkBurnFile(const QString &path)
     }
     if (reader.failed())
         return cannotRead();
-    scan.opened = true;
 
     if (scan.overLimit()) {
         check.status = BurnFileStatus::TooManyValues;

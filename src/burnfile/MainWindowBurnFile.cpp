@@ -26,7 +26,9 @@ void MainWindow::on_pushButton_FileDVK_clicked()
 
 bool MainWindow::loadBurnFile()
 {
-    const BurnFileScan scan = scanBurnFile(ui->lineEdit_FileDVK->text());
+    // Read once, and never past what a burnable file can hold: the pages
+    // are drawn from what this read kept.
+    const BurnFileScan scan = loadedBurnFile.load(ui->lineEdit_FileDVK->text());
     if (!scan.opened) {
         MessageBoxes::warning(this, tr("无法打开文件!"));
         return false;
@@ -37,8 +39,7 @@ bool MainWindow::loadBurnFile()
         burnSampleCount = 0;
         ui->label_Page->setText(pageLabel(0));
         ui->lineEdit->setText("0");
-        ui->label_Wave->clear();
-        ui->label_Picture->clear();
+        clearPreviews();
         MessageBoxes::warning(this, tr("烧录数据数量 > 61440"));
         return false;
     }

@@ -21,7 +21,7 @@ QString MainWindow::pageLabel(int pages)
 
 void MainWindow::drawWave(int pageIndex)
 {
-    const BurnPage page = readBurnPage(ui->lineEdit_FileDVK->text(), pageIndex);
+    const BurnPage page = loadedBurnFile.page(ui->lineEdit_FileDVK->text(), pageIndex);
     if (!page.opened) {
         MessageBoxes::warning(this, tr("无法打开文件!"));
         return;
@@ -35,21 +35,44 @@ void MainWindow::drawWave(int pageIndex)
     // showed.
     if (page.values.isEmpty())
         return;
-    ui->label_Wave->setPixmap(QPixmap::fromImage(renderWave(page.values, waveCanvasSize, range)));
-    ui->label_Wave->setScaledContents(true);
+    showWave(page.values, range);
 }
 
 void MainWindow::drawPicture(int pageIndex)
 {
-    const BurnPage page = readBurnPage(ui->lineEdit_FileDVK->text(), pageIndex);
+    const BurnPage page = loadedBurnFile.page(ui->lineEdit_FileDVK->text(), pageIndex);
     if (!page.opened) {
         MessageBoxes::warning(this, tr("无法打开文件!"));
         return;
     }
     if (page.values.isEmpty())
         return;
-    ui->label_Picture->setPixmap(QPixmap::fromImage(renderPicture(page.values, pictureCanvasSize)));
+    showPicture(page.values);
+}
+
+void MainWindow::showWave(const QVector<int> &values, const WaveRange &range)
+{
+    waveShown = values;
+    waveShownRange = range;
+    ui->label_Wave->setPixmap(QPixmap::fromImage(
+        renderWave(values, waveCanvasSize, range, ui->label_Wave->devicePixelRatioF())));
+    ui->label_Wave->setScaledContents(true);
+}
+
+void MainWindow::showPicture(const QVector<int> &values)
+{
+    pictureShown = values;
+    ui->label_Picture->setPixmap(QPixmap::fromImage(
+        renderPicture(values, pictureCanvasSize, ui->label_Picture->devicePixelRatioF())));
     ui->label_Picture->setScaledContents(true);
+}
+
+void MainWindow::clearPreviews()
+{
+    waveShown.clear();
+    pictureShown.clear();
+    ui->label_Wave->clear();
+    ui->label_Picture->clear();
 }
 
 // Runs on every change of the field's text, including the changes it makes

@@ -6,6 +6,7 @@
 #include <QLine>
 #include <QPainter>
 #include <QRect>
+#include <QtMath>
 
 #include <cmath>
 
@@ -15,11 +16,12 @@ namespace
 constexpr float kStepFactor = 1.0f / 1024.0f;
 constexpr float kCoordinateLimit = 1000000.0f;
 
-QImage transparentCanvas(const QSize &size)
+QImage transparentCanvas(const QSize &size, qreal ratio)
 {
-    if (size.isEmpty())
+    const QSize pixels = deviceCanvasSize(size, ratio);
+    if (pixels.isEmpty())
         return QImage();
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     return image;
 }
@@ -70,27 +72,36 @@ int canvasCoordinate(float position)
     return int(qBound(-kCoordinateLimit, position, kCoordinateLimit));
 }
 
-QPen wavePen()
+QPen wavePen(qreal scale)
 {
-    return QPen(QBrush(Qt::red), 2.0, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+    return QPen(QBrush(Qt::red), 2.0 * scale, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
 }
 
-QPen picturePen(int value)
+QPen picturePen(int value, qreal scale)
 {
-    return QPen(QBrush(QColor(pictureLevel(value), 0, 0, 255)), 3.0, Qt::SolidLine, Qt::FlatCap,
-                Qt::RoundJoin);
+    return QPen(QBrush(QColor(pictureLevel(value), 0, 0, 255)), 3.0 * scale, Qt::SolidLine,
+                Qt::FlatCap, Qt::RoundJoin);
 }
 
-QImage renderWave(const QVector<int> &values, const QSize &size, const WaveRange &range)
+QSize deviceCanvasSize(const QSize &size, qreal ratio)
 {
-    QImage image = transparentCanvas(size);
+    // The label paints a pixmap of exactly this size one to one.
+    return ratio == 1.0 ? size : QSize(qRound(size.width() * ratio), qRound(size.height() * ratio));
+}
+
+QImage renderWave(const QVector<int> &values, const QSize &size, const WaveRange &range,
+                  qreal ratio)
+{
+    QImage image = transparentCanvas(size, ratio);
     const int n = sampleCount(values);
     if (image.isNull() || n == 0)
         return image;
-    const int w = size.width();
-    const int h = size.height();
+    // Positions in device pixels; the painter is not scaled, so each
+    // coordinate is a whole device pixel.
+    const int w = image.width();
+    const int h = image.height();
     QPainter painter(&image);
-    painter.setPen(wavePen());
+    painter.setPen(wavePen(ratio));
     // One segment per sample from the previous point; the first has length
     // zero, from (0, y(v0)).
     float previousX = 0.0f;
@@ -103,23 +114,26 @@ QImage renderWave(const QVector<int> &values, const QSize &size, const WaveRange
         previousX = x;
         previousY = y;
     }
+    painter.end();
+    image.setDevicePixelRatio(ratio);
     return image;
 }
 
-QImage renderPicture(const QVector<int> &values, const QSize &size)
+QImage renderPicture(const QVector<int> &values, const QSize &size, qreal ratio)
 {
-    QImage image = transparentCanvas(size);
+    QImage image = transparentCanvas(size, ratio);
     const int n = sampleCount(values);
     if (image.isNull() || n == 0)
         return image;
-    const int w = size.width();
-    const int h = size.height();
+    const int w = image.width();
+    const int h = image.height();
     QPainter painter(&image);
     // A short page ends at its last sample's stripe: past it the outlines'
     // top, bottom and right sides, which the later samples of a whole page
     // cover, would show as stray stripes.
     if (n < kSamplesPerPage) {
-        const int end = canvasCoordinate(pictureX(n - 1, w)) + 2;
+        // A pen p pixels wide reaches ceil(p / 2) pixels right of its line.
+        const int end = canvasCoordinate(pictureX(n - 1, w)) + qCeil(1.5 * ratio);
         painter.setClipRect(QRect(0, 0, qMax(end, 0), h));
     }
     // The outline of each sample's rectangle, in order. The 3-pixel pen is
@@ -127,9 +141,11 @@ QImage renderPicture(const QVector<int> &values, const QSize &size)
     // rectangles drew there: what stays is a row of full-height stripes.
     for (int i = 0; i < n; ++i) {
         const float x = pictureX(i, w);
-        painter.setPen(picturePen(values[i]));
+        painter.setPen(picturePen(values[i], ratio));
         painter.drawRect(QRect(canvasCoordinate(x), 0, canvasCoordinate(x + x), h));
     }
+    painter.end();
+    image.setDevicePixelRatio(ratio);
     return image;
 }
 

@@ -37,14 +37,22 @@ int pictureLevel(int value);
 // is always defined; what is visible does not change.
 int canvasCoordinate(float position);
 
-QPen wavePen();
-QPen picturePen(int value);
+// Pen widths are 2 and 3 at a scale of 1.
+QPen wavePen(qreal scale = 1.0);
+QPen picturePen(int value, qreal scale = 1.0);
 
-// The page drawn on a transparent ARGB32 premultiplied image of the given
-// size (a null image for an empty size). Values past the first 1024 are
-// ignored.
-QImage renderWave(const QVector<int> &values, const QSize &size, const WaveRange &range);
-QImage renderPicture(const QVector<int> &values, const QSize &size);
+// The size in device pixels of a canvas of the given size on a screen of
+// the given device pixel ratio.
+QSize deviceCanvasSize(const QSize &size, qreal ratio);
+
+// The page drawn on a transparent ARGB32 premultiplied image for a canvas of
+// the given size (a null image for an empty size). Values past the first 1024
+// are ignored. With a device pixel ratio other than 1 it is drawn at the
+// canvas's size in device pixels, pens widened by the ratio, and carries that
+// ratio: sharp on a high-density screen.
+QImage renderWave(const QVector<int> &values, const QSize &size, const WaveRange &range,
+                  qreal ratio = 1.0);
+QImage renderPicture(const QVector<int> &values, const QSize &size, qreal ratio = 1.0);
 
 // The waveform above the picture, each of the given size, on white as the
 // window shows them.

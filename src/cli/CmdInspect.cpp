@@ -28,7 +28,10 @@ int cmdInspect(const QStringList &args)
         return ExitUsage;
 
     const BurnFileCheck check = checkBurnFile(file);
-    const BurnFileScan &scan = check.scan;
+    // The check reads nothing of a file too large to burn; the counts are
+    // then those of the part the window's loader reads.
+    const BurnFileScan scan =
+        check.status == BurnFileStatus::TooLarge ? scanBurnFile(file) : check.scan;
     if (!scan.opened) {
         err(QString("dvkctl inspect: cannot open '%1': %2").arg(file, scan.error));
         return ExitUsage;

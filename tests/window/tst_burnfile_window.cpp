@@ -209,13 +209,16 @@ private slots:
         QVERIFY(f.ui->label_Wave->hasScaledContents());
         QVERIFY(f.ui->label_Picture->hasScaledContents());
 
-        // A bigger window stretches the pixmaps but draws at the first size.
-        const QSize canvas = f.a.waveCanvasSize();
+        // A bigger window draws the page shown again at the new size, and
+        // the next page too.
         f.w.resize(f.w.width() + 200, f.w.height() + 100);
         QCoreApplication::processEvents();
+        QCOMPARE(f.a.waveCanvasSize(), f.ui->label_Wave->size());
+        QCOMPARE(f.a.pictureCanvasSize(), f.ui->label_Picture->size());
+        QVERIFY(f.shows(path, 0));
         f.ui->lineEdit->setText("2");
         QVERIFY(f.shows(path, 1));
-        QCOMPARE(f.ui->label_Wave->pixmap(Qt::ReturnByValue).size(), canvas);
+        QCOMPARE(f.ui->label_Wave->pixmap(Qt::ReturnByValue).size(), f.ui->label_Wave->size());
     }
 
     void pageFieldAndButtons()

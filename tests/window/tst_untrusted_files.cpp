@@ -128,6 +128,7 @@ private slots:
     void fileNamesThatAreNotUtf8();
     void writersKeepFilesWhole();
     void windowGivenAPipe();
+    void windowGivenAHugeFile();
 };
 
 void TestUntrustedFiles::readersRefuseHostileInput_data()
@@ -156,7 +157,8 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
         QVERIFY(f.open(QIODevice::WriteOnly));
         QVERIFY(f.resize(64 << 20));
     }
-    QTest::newRow("one 64 MB line") << longLine << 1 << 1 << 0 << 1 << "no whole pattern";
+    QTest::newRow("one 64 MB line")
+        << longLine << 1 << 1 << 0 << 1 << "larger than any pattern file: 67108864 bytes";
 
     // Every line but one is a good value.
     auto withLine = [&](const char *name, const QByteArray &line, int at) {
@@ -429,6 +431,59 @@ void TestUntrustedFiles::windowGivenAPipe()
     stop = true;
     watch.join();
     QVERIFY(!openedForReading);
+    ui->pushButton_SerialPort->click();
+}
+
+namespace
+{
+// Bytes this process has read from files so far.
+qint64 bytesRead()
+{
+    QFile io("/proc/self/io");
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+} // namespace
+
+// A 20 GB file (sparse: no disk used) that starts with two pages: the load
+// reads it once, no further than a burnable file can reach, shows its pages
+// from that read, and the burn start refuses it without reading, naming its
+// size.
+void TestUntrustedFiles::windowGivenAHugeFile()
+{
+    const QString huge = dir + "/huge.txt";
+    {
+        QFile f(huge);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write(goodLines(2048)) > 0);
+        QVERIFY(f.resize(qint64(20) << 30));
+    }
+    MainWindow w;
+    w.show();
+    Ui::MainWindow *ui = w.form();
+    QVERIFY(openReady(w, sim.path()));
+
+    const qint64 before = bytesRead();
+    QVERIFY(load(w, huge));
+    ui->lineEdit->setText("2");
+    QCOMPARE(ui->label_Page->text(), QString("/ 2 "));
+    QVERIFY(!ui->label_Picture->pixmap(Qt::ReturnByValue).isNull());
+    const qint64 read = bytesRead() - before;
+    QVERIFY2(read <= kMaxBurnFileBytes + (1 << 20), qPrintable(QString::number(read)));
+
+    ModalSeen refused;
+    answerNextModal(&refused);
+    const qint64 beforeBurn = bytesRead();
+    ui->pushButton_BurnRecord->click();
+    QVERIFY(QTest::qWaitFor([&] { return refused.seen; }, 5000));
+    QVERIFY2(refused.text.contains("21474836480"), qPrintable(refused.text));
+    QVERIFY(bytesRead() - beforeBurn < (1 << 20));
+    QCOMPARE(ui->label_Message->text(), QStringLiteral("烧录失败"));
     ui->pushButton_SerialPort->click();
 }
 

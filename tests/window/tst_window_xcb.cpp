@@ -1,7 +1,8 @@
 // The window on a real X server (an Xvfb of the test's own, the xcb platform),
 // where the window system's events arrive as on a user's desktop: the preview
-// drawn at the canvases' real size, Qt's own dialogs in Chinese, and a
-// simulator picked from the port list and burned through.
+// drawn at the canvases' real size in device pixels, the smallest window,
+// Qt's own dialogs in Chinese, and a simulator picked from the port list and
+// burned through.
 #include "QtTranslation.h"
 #include "serial/SimulatorPorts.h"
 #include "support/core/Simulator.h"
@@ -68,7 +69,12 @@ private slots:
     }
     void cleanup() { cancelModalAnswers(); }
 
-    void previewAtRealSize()
+    // A page alternating 0x00 and 0xFF shows black and pure red stripes only
+    // and a pure red curve on white, in every device pixel of the canvases,
+    // at the first size, after a resize and maximised: each canvas is drawn
+    // at its size in device pixels, again whenever that size changes. Run
+    // at scale factors 1 and 2.
+    void twoLevelPageAtAnySize()
     {
         MainWindow w;
         w.setWindowTitle("DVK_SP_V2.03");
@@ -79,31 +85,74 @@ private slots:
 
         // The sizes the layout gave the canvases, not their minimum.
         QVERIFY(a.canvasSizesCaptured());
-        QCOMPARE(a.waveCanvasSize(), ui->label_Wave->size());
-        QCOMPARE(a.pictureCanvasSize(), ui->label_Picture->size());
         QVERIFY2(ui->label_Picture->width() > 1100 && ui->label_Picture->height() > 140,
                  qPrintable(QString("%1 x %2")
                                 .arg(ui->label_Picture->width())
                                 .arg(ui->label_Picture->height())));
 
-        // A page alternating 0x00 and 0xFF: black and pure red stripes only,
-        // a pure red curve on white, drawn one to one.
         QStringList lines;
         for (int i = 0; i < 1024; ++i)
             lines << (i % 2 ? "0xFF" : "0x00");
         w.lockUi(false);
         ui->lineEdit_FileDVK->setText(writeLines(makeTempDir() + "/alternating.txt", lines));
         QVERIFY(a.loadBurnFile());
-        QCOMPARE(ui->label_Picture->pixmap(Qt::ReturnByValue).size(), ui->label_Picture->size());
-        QCOMPARE(ui->label_Wave->pixmap(Qt::ReturnByValue).size(), ui->label_Wave->size());
-        QTest::qWait(200); // painted and flushed to the server
 
-        const QSet<QRgb> stripes = screenColours(ui->label_Picture, 10);
-        QVERIFY2(stripes == (QSet<QRgb>{qRgb(0, 0, 0), qRgb(255, 0, 0)}),
-                 qPrintable(describe(stripes)));
-        const QSet<QRgb> curve = screenColours(ui->label_Wave, 10);
-        QVERIFY2(curve == (QSet<QRgb>{qRgb(255, 255, 255), qRgb(255, 0, 0)}),
-                 qPrintable(describe(curve)));
+        const QSize available = w.screen()->availableGeometry().size();
+        const QList<QSize> sizes = {w.size(), w.size() + QSize(150, 120),
+                                    // What a window manager does on maximise.
+                                    available - (w.frameGeometry().size() - w.size())};
+        for (const QSize &size : sizes) {
+            w.resize(size);
+            QTRY_COMPARE(w.size(), size);
+            const QString at = QString("at %1 x %2, scale %3: ")
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(w.devicePixelRatioF());
+            for (QLabel *canvas : {ui->label_Wave, ui->label_Picture}) {
+                const QPixmap shown = canvas->pixmap(Qt::ReturnByValue);
+                QCOMPARE(shown.size(), canvas->size() * w.devicePixelRatioF());
+                QCOMPARE(shown.devicePixelRatioF(), w.devicePixelRatioF());
+            }
+            QTest::qWait(200); // painted and flushed to the server
+            const QSet<QRgb> stripes = screenColours(ui->label_Picture, 10);
+            QVERIFY2(stripes == (QSet<QRgb>{qRgb(0, 0, 0), qRgb(255, 0, 0)}),
+                     qPrintable(at + describe(stripes)));
+            const QSet<QRgb> curve = screenColours(ui->label_Wave, 10);
+            QVERIFY2(curve == (QSet<QRgb>{qRgb(255, 255, 255), qRgb(255, 0, 0)}),
+                     qPrintable(at + describe(curve)));
+        }
+    }
+
+    // At its smallest the window still shows every widget whole: none lies
+    // over another, the canvases keep their minimum size.
+    void nothingOverlapsAtMinimumSize()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.minimumWidth() >= 1000 && w.minimumHeight() >= 600);
+        w.resize(1, 1);
+        QTRY_COMPARE(w.size(), w.minimumSize());
+        QTest::qWait(50);
+
+        QList<QWidget *> widgets;
+        for (QWidget *c : w.centralWidget()->findChildren<QWidget *>()) {
+            if (c->isVisible())
+                widgets << c;
+        }
+        const QRect window(QPoint(0, 0), w.size());
+        auto place = [&](QWidget *c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
+        for (QWidget *c : widgets) {
+            QVERIFY2(window.contains(place(c)), qPrintable(c->objectName()));
+            for (QWidget *d : widgets) {
+                if (c == d || c->isAncestorOf(d) || d->isAncestorOf(c))
+                    continue;
+                QVERIFY2(!place(c).intersects(place(d)),
+                         qPrintable(c->objectName() + " over " + d->objectName()));
+            }
+        }
+        for (QWidget *canvas : {w.form()->label_Wave, w.form()->label_Picture})
+            QVERIFY(canvas->width() >= 1100 && canvas->height() >= 140);
     }
 
     // Qt's own texts in Chinese; the window's own texts exactly as written.

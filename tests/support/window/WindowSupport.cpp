@@ -136,6 +136,11 @@ bool VirtualDisplay::start(QString *error)
 {
     // Xvfb picks a free display number itself and writes it to the pipe once
     // it accepts connections.
+    // A desktop of 1600 x 1000 at any scale factor: a high-density screen
+    // has that many times the pixels.
+    const int scale = qMax(1, qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
+    const QByteArray screen =
+        QByteArray::number(1600 * scale) + "x" + QByteArray::number(1000 * scale) + "x24";
     int fds[2];
     if (::pipe(fds) != 0) {
         *error = "pipe failed";
@@ -154,7 +159,7 @@ bool VirtualDisplay::start(QString *error)
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);
         ::dup2(null, STDERR_FILENO);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1600x1000x24",
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", screen.constData(),
                  "-nolisten", "tcp", static_cast<char *>(nullptr));
         ::_exit(127);
     }
