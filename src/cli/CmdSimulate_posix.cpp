@@ -143,23 +143,22 @@ int cmdSimulate(const QStringList &args)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    // Both links are made only where nothing is (or a link to nothing was
-    // left behind), and removed at the end only while they are still ours.
+    // --link is made only where nothing is, and removed at the end only
+    // while it is still ours.
     OwnedLink link;
     if (!options.link.isEmpty()) {
         QString why;
         if (!link.make(options.link, path, &why)) {
             err("dvkctl simulate: --link: " + why);
-            return ExitFailed;
+            return ExitUsage;
         }
     }
     // Listed in the window's port list while it runs. Without --name a
     // failure only costs that listing.
-    OwnedLink registration;
+    SimulatorRegistration registration;
     {
         QString why;
-        if (!simulatorports::ensureDirectory(&why) ||
-            !registration.make(simulatorports::directory() + "/" + options.name, path, &why)) {
+        if (!registration.make(options.name, path, &why)) {
             err("dvkctl simulate: not listed in the window's port list: " + why);
             if (options.nameGiven)
                 return ExitFailed;
