@@ -61,8 +61,8 @@ int cmdPreview(const QStringList &args)
                          "Renders page P of a pattern file as the window draws it: the waveform "
                          "above the stripe picture, on white. With --projected the page is "
                          "drawn as it lands on the scene, at even steps in projected position.\n"
-                         "Exit: 0 written, 1 the PNG could not be written, 2 bad usage or "
-                         "unreadable file.");
+                         "Exit: 0 written, 1 the PNG could not be written in full, 2 bad usage, "
+                         "unreadable file or an output that cannot be made.");
     if (rc >= 0)
         return rc;
     QString file;
@@ -78,6 +78,12 @@ int cmdPreview(const QStringList &args)
     // Written in place of the input, the pattern file would be lost.
     if (sameExistingFile(outPath, file)) {
         err(QString("dvkctl preview: the output '%1' is the input file").arg(outPath));
+        return ExitUsage;
+    }
+    // Through a new file renamed into place: a write that fails leaves any
+    // file already there as it was. A device or pipe is no place for it.
+    if (isNonRegularFile(outPath)) {
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, notRegularFileText()));
         return ExitUsage;
     }
     QSize size;
@@ -123,12 +129,6 @@ int cmdPreview(const QStringList &args)
         parser.isSet(projected) ? projectedPage(values.values, computeScanTiming(float(scanValue)))
                                 : values.values;
     const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
-    // Through a new file renamed into place: a write that fails leaves any
-    // file already there as it was. A device or pipe is no place for it.
-    if (isNonRegularFile(outPath)) {
-        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, notRegularFileText()));
-        return ExitFailed;
-    }
     QByteArray png;
     QBuffer encoded(&png);
     if (!encoded.open(QIODevice::WriteOnly) || !sheet.save(&encoded, "PNG")) {
@@ -137,8 +137,9 @@ int cmdPreview(const QStringList &args)
     }
     QSaveFile saved(outPath);
     if (!saved.open(QIODevice::WriteOnly)) {
+        // Never made: the target is as it was, and the fault is the name's.
         err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, saved.errorString()));
-        return ExitFailed;
+        return ExitUsage;
     }
     // A write cut short by a file size limit reports no error of its own:
     // what is on disk is compared with what was meant to be.

@@ -251,6 +251,13 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         return refuse();
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Some files the system shows as regular (those under /proc) cannot be
+    // appended to; Qt would only say "Unknown error".
+    if ((mode & QIODevice::Append) && ::lseek(fd, 0, SEEK_END) < 0) {
+        *error = QStringLiteral("cannot append to it (%1)").arg(qt_error_string(errno));
+        ::close(fd);
+        return false;
+    }
     if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         *error = file.errorString();
         ::close(fd);
