@@ -173,6 +173,9 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
                                        << -1 << -1 << "line 2 ('0x10\\x00')";
     QTest::newRow("just past 32 bits") << withLine("int", "0x80000000", 3) << 1 << 1 << -1 << -1
                                        << "number outside 0x00-0xFF at line 3 ('0x80000000')";
+    QTest::newRow("value padded past the line limit")
+        << withLine("padded", QByteArray(256, ' ') + "0x10", 9) << 1 << 1 << -1 << -1
+        << "line longer than 256 characters at line 9";
     QTest::newRow("terminal escape")
         << withLine("esc", "\x1b[2J", 5) << 1 << 1 << -1 << -1 << "line 5 ('\\x1b[2J')";
 
