@@ -23,7 +23,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     QThread::msleep(200);
     ui->setupUi(this);
 
-    static_assert(sizeof handshake == sizeof kProjectorQuery, "the query is three bytes");
     std::copy(std::begin(kProjectorQuery), std::end(kProjectorQuery), handshake);
 
     selectSerial = new SelectSerial;

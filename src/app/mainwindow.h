@@ -1,6 +1,8 @@
 #ifndef DVK_MAINWINDOW_H
 #define DVK_MAINWINDOW_H
 
+#include "serial/ProjectorQuery.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QSize>
@@ -92,7 +94,7 @@ private:
     Ui::MainWindow *ui = nullptr;
     SelectSerial *selectSerial = nullptr;
     QPointer<QThread> selectSerialThread;
-    unsigned char handshake[3] = {0, 0, 0};
+    unsigned char handshake[sizeof kProjectorQuery] = {};
     QString patternFilePath;
     QString patternDirectory;
     int patternValueCount = 0;
