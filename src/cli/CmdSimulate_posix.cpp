@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ namespace cli
 
 namespace
 {
+
+const char *kName = "dvkctl simulate";
 
 int signalPipe[2] = {-1, -1};
 
@@ -41,15 +44,10 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
         return false;
     }
     int scan = 10000;
-    if (parser.isSet("scan-value")) {
-        if (!intOption(parser, "scan-value", &scan))
-            return false;
-        if (scan < 0 || scan > 65535) {
-            err(QString("dvkctl simulate: --scan-value: '%1' is not in 0 ... 65535")
-                    .arg(parser.value("scan-value")));
-            return false;
-        }
-    }
+    // Any two bytes: the simulator also stands in for projectors that
+    // report values the model does not cover.
+    if (parser.isSet("scan-value") && !rangeOption(parser, kName, "scan-value", 0, 0xFFFF, &scan))
+        return false;
     o->answer = QByteArray();
     o->answer.append(char(scan >> 8));
     o->answer.append(char(scan & 0xFF));
@@ -66,13 +64,8 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
         o->answer.clear();
     if (parser.isSet("baud")) {
         int baud = 0;
-        if (!intOption(parser, "baud", &baud))
+        if (!rangeOption(parser, kName, "baud", 1, std::numeric_limits<int>::max(), &baud))
             return false;
-        if (baud <= 0) {
-            err(QString("dvkctl simulate: --baud: '%1' is not a positive rate")
-                    .arg(parser.value("baud")));
-            return false;
-        }
         o->baud = baud;
     }
     if (parser.isSet("record")) {
