@@ -4,8 +4,8 @@
 #include "Cli.h"
 
 #include "ProjectorSimulator.h"
-#include "PseudoTerminal.h"
 
+#include "serial/PseudoTerminal.h"
 #include "serial/SimulatorPorts.h"
 
 #include <QDir>
