@@ -59,7 +59,6 @@ public:
     bool make(const QString &path, const QString &target, QString *error);
     // Removes the link if `path` still is the link made; otherwise leaves it.
     void remove();
-    bool isMade() const { return made; }
 
 private:
     QByteArray linkPath;
