@@ -29,7 +29,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->label_Wave->installEventFilter(this);
     ui->label_Picture->installEventFilter(this);
 
-    static_assert(sizeof handshake == sizeof kProjectorQuery, "the query is three bytes");
     std::copy(std::begin(kProjectorQuery), std::end(kProjectorQuery), handshake);
 
     selectSerial = new SelectSerial;

@@ -3,6 +3,7 @@
 
 #include "burnfile/BurnFile.h"
 #include "burnfile/PreviewRender.h"
+#include "serial/ProjectorQuery.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -97,7 +98,7 @@ private:
     Ui::MainWindow *ui = nullptr;
     SelectSerial *selectSerial = nullptr;
     QPointer<QThread> selectSerialThread;
-    unsigned char handshake[3] = {0, 0, 0};
+    unsigned char handshake[sizeof kProjectorQuery] = {};
     QString patternFilePath;
     QString patternDirectory;
     int patternValueCount = 0;

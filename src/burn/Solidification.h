@@ -22,7 +22,6 @@ public:
     // Ends a running countdown early (the application is closing); safe from
     // any thread.
     void cancel() { cancelled.store(true); }
-    bool wasCancelled() const { return cancelled.load(); }
 
 signals:
     void TimeDisplay(int time);

@@ -266,6 +266,7 @@ BurnFileCheck checkBurnFile(const QString &path)
     }
     check.values.reserve(kMaxBurnSamples);
     bool badIsNumber = false;
+    bool badTooLong = false;
     BurnLine line;
     while (reader.next(&line)) {
         const BurnLineValue v = readBurnLineValue(line);
@@ -279,6 +280,7 @@ BurnFileCheck checkBurnFile(const QString &path)
             check.badValue = v.value;
             check.badText = shortText(line);
             badIsNumber = v.number;
+            badTooLong = line.tooLong;
         }
         if (check.badLine == 0)
             check.values.push_back(quint8(v.value));
@@ -315,10 +317,13 @@ BurnFileCheck checkBurnFile(const QString &path)
         static const QRegularExpression hexNumber("^\\s*[+-]?(0[xX])?[0-9a-fA-F]+\\s*$");
         const bool tooLarge = hexNumber.match(check.badText).hasMatch();
         check.status = BurnFileStatus::NotANumber;
-        check.reason = QString("%1 at line %2 ('%3')")
-                           .arg(tooLarge ? "number outside 0x00-0xFF" : "not a hexadecimal value")
-                           .arg(check.badLine)
-                           .arg(check.badText);
+        // Checked first: a long run of padding reads as blank, not as text.
+        const QString what = badTooLong
+                                 ? QString("line longer than %1 characters").arg(kMaxBurnLineLength)
+                             : tooLarge ? QString("number outside 0x00-0xFF")
+                                        : QString("not a hexadecimal value");
+        check.reason =
+            QString("%1 at line %2 ('%3')").arg(what).arg(check.badLine).arg(check.badText);
     } else {
         check.status = BurnFileStatus::Burnable;
     }

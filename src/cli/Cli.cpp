@@ -20,6 +20,29 @@ bool outputLost = false;
 
 } // namespace
 
+QString printable(const QString &text)
+{
+    const auto escaped = [](uint byte) {
+        return "\\x" + QString::number(byte, 16).toUpper().rightJustified(2, '0');
+    };
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '\n')
+            shown += "\\n";
+        else if (u == '\r')
+            shown += "\\r";
+        else if ((u < 0x20 && u != '\t') || (u >= 0x7F && u < 0xA0))
+            shown += escaped(u);
+        else if (u >= 0xDC80 && u <= 0xDCFF) // a byte that is not UTF-8, kept by the name codec
+            shown += escaped(u - 0xDC00u);
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 void out(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
@@ -35,12 +58,12 @@ bool standardOutputFailed()
 
 void outLine(const QString &text)
 {
-    out(text + '\n');
+    out(printable(text) + '\n');
 }
 
 void err(const QString &text)
 {
-    const QByteArray bytes = (text + '\n').toUtf8();
+    const QByteArray bytes = (printable(text) + '\n').toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
@@ -71,6 +94,17 @@ int parse(QCommandLineParser &parser, const QStringList &args, const QString &de
             help.replace(7, end - 7, "dvkctl " + args.first());
         out(help);
         return ExitOk;
+    }
+    for (const QString &name : parser.optionNames()) {
+        // "--steps --stripes 8": the parser takes the next option as the
+        // value, and the error would be about whatever is left over.
+        for (const QString &value : parser.values(name)) {
+            if (value.startsWith("--") && value.size() > 2 && value.at(2).isLetter()) {
+                err(QString("dvkctl %1: %2%3 needs a value (the next word is the option '%4')")
+                        .arg(args.first(), name.size() == 1 ? "-" : "--", name, value));
+                return ExitUsage;
+            }
+        }
     }
     // The parser keeps every value and value() gives the last: a second
     // value would silently win over the first.

@@ -16,9 +16,14 @@ namespace cli
 
 enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
-void out(const QString &text);     // standard output, no newline added
-void outLine(const QString &text); // standard output, newline added
-void err(const QString &text);     // standard error, newline added
+// A line's text as it is printed: control characters and the bytes of a
+// file name that are not UTF-8 escaped (\n, \x1b, \xFF), so that a printed
+// name is one line and names the file meant.
+QString printable(const QString &text);
+
+void out(const QString &text);     // standard output, as it is, no newline added
+void outLine(const QString &text); // standard output, printable, newline added
+void err(const QString &text);     // standard error, printable, newline added
 bool stderrIsTerminal();
 
 // Whether everything written to standard output got there (flushed now).

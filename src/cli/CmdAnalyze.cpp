@@ -4,6 +4,7 @@
 
 #include "analysis/PatternAnalysis.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -206,12 +207,22 @@ int cmdAnalyze(const QStringList &args)
     for (const PatternSetRequest &request : sets) {
         const int last = request.page + request.patternCount() - 1;
         if (last > filePages) {
-            err(QString("%1: --set %2 uses pages %3 to %4; '%5' holds %6 whole pages")
+            // Past the bound nothing more is read: say so, or the page count
+            // would seem to be all the file holds.
+            const qint64 size = QFileInfo(file).size();
+            const QString bound =
+                size > kMaxBurnFileBytes
+                    ? QString(" read (larger than any pattern file: %1 bytes, at most %2)")
+                          .arg(size)
+                          .arg(kMaxBurnFileBytes)
+                    : QString();
+            err(QString("%1: --set %2 uses pages %3 to %4; '%5' holds %6 whole pages%7")
                     .arg(kName, request.text())
                     .arg(request.page)
                     .arg(last)
                     .arg(file)
-                    .arg(filePages));
+                    .arg(filePages)
+                    .arg(bound));
             return ExitUsage;
         }
     }

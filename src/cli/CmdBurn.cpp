@@ -91,11 +91,9 @@ int cmdBurn(const QStringList &args)
                          "the commit time (10 ms per value).");
     if (rc >= 0)
         return rc;
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        err("dvkctl burn: give exactly one FILE");
+    QString file;
+    if (!oneFile(parser, "dvkctl burn", &file))
         return ExitUsage;
-    }
     if (!parser.isSet(port)) {
         err("dvkctl burn: --port PORT is required");
         return ExitUsage;
@@ -105,7 +103,6 @@ int cmdBurn(const QStringList &args)
     if (portRc >= 0)
         return portRc;
 
-    const QString file = files.first();
     BurnFileCheck check = checkBurnFile(file);
     if (check.status == BurnFileStatus::CannotOpen) {
         err(QString("dvkctl burn: cannot read '%1': %2").arg(file, check.scan.error));

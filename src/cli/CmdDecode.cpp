@@ -117,6 +117,10 @@ int cmdDecode(const QStringList &args)
     QString outDir;
     if (!outputOption(parser, "o", kName, &outDir))
         return ExitUsage;
+    if (QFileInfo(outDir).exists() && !QFileInfo(outDir).isDir()) {
+        err(QString("%1: -o: '%2' is not a directory").arg(kName, outDir));
+        return ExitUsage;
+    }
     const QStringList setTexts = parser.values("set");
     if (setTexts.isEmpty()) {
         err(QString("%1: give at least one --set").arg(kName));
@@ -316,7 +320,7 @@ int cmdDecode(const QStringList &args)
 
     if (!QDir().mkpath(outDir)) {
         err(QString("%1: cannot create the directory '%2'").arg(kName, outDir));
-        return ExitFailed;
+        return ExitUsage;
     }
     auto save = [&](const QString &name, const QByteArray &bytes) {
         const QString path = out.filePath(name);

@@ -7,7 +7,7 @@
 #include "patterns/SamplingCoverage.h"
 #include "serial/mySerial.h"
 
-#include <cstdio>
+#include <QFileInfo>
 
 namespace cli
 {
@@ -154,11 +154,27 @@ int cmdGenerate(const QStringList &args)
         !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &stripes))
         return ExitUsage;
 
+    // The output first: a target that cannot be written is refused before
+    // the projector is asked anything. Opened (and locked against other
+    // writers) before the count, so that the count still holds when the run
+    // goes in.
+    const bool existed = QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+    PatternFileWriter writer(path);
+    if (!path.isEmpty() && !writer.open()) {
+        err(QString("%1: cannot open %2: %3").arg(kName, path, writer.errorString()));
+        return writer.lockedOut() ? ExitFailed : ExitUsage;
+    }
+
     int scanValue = 0;
     if (needsScanValue(kind)) {
         const int scanRc = scanValueFrom(parser, &scanValue);
-        if (scanRc >= 0)
+        if (scanRc >= 0) {
+            // Nothing goes in: a file this run made goes again.
+            writer.close();
+            if (!path.isEmpty() && !existed)
+                QFile::remove(path);
             return scanRc;
+        }
     }
 
     PatternRun run;
@@ -186,24 +202,16 @@ int cmdGenerate(const QStringList &args)
     const QByteArray lines = patternLines(run);
 
     if (!parser.isSet("output")) {
-        if (std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout) !=
-                size_t(lines.size()) ||
-            std::fflush(stdout) != 0) {
-            err(QString("%1: cannot write to standard output").arg(kName));
+        // A failed write is reported once, as for every subcommand, on the
+        // way out.
+        out(QString::fromLatin1(lines));
+        if (standardOutputFailed())
             return ExitFailed;
-        }
         if (!warning.isEmpty())
             err(warning);
         return ExitOk;
     }
 
-    // Opened (and locked against other writers) before the count, so that
-    // the count still holds when the run goes in.
-    PatternFileWriter writer(path);
-    if (!writer.open()) {
-        err(QString("%1: cannot open %2: %3").arg(kName, path, writer.errorString()));
-        return writer.notRegularFile() ? ExitUsage : ExitFailed;
-    }
     const qint64 existing = writer.existingLines();
     if (existing < 0) {
         err(QString("%1: cannot read %2").arg(kName, path));

@@ -1,10 +1,12 @@
-// dvkctl ports: the serial ports the system offers.
+// dvkctl ports: the serial ports the system offers, and the running
+// simulators, as the window lists them.
 #include "Cli.h"
+
+#include "serial/SelectSerial.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPortInfo>
 
 namespace cli
 {
@@ -20,26 +22,20 @@ int cmdPorts(const QStringList &args)
     if (!noArguments(parser, "dvkctl ports"))
         return ExitUsage;
 
-    const auto ports = QSerialPortInfo::availablePorts();
     QJsonArray array;
-    for (const QSerialPortInfo &info : ports) {
-        const QString vid = info.hasVendorIdentifier()
-                                ? QString("%1").arg(info.vendorIdentifier(), 4, 16, QChar('0'))
-                                : QString();
-        const QString pid = info.hasProductIdentifier()
-                                ? QString("%1").arg(info.productIdentifier(), 4, 16, QChar('0'))
-                                : QString();
+    for (const PortEntry &port : listPorts()) {
+        const QString &vid = port.vendorId;
+        const QString &pid = port.productId;
         if (parser.isSet(json)) {
             QJsonObject o;
-            o["name"] = info.portName();
-            o["path"] = info.systemLocation();
-            o["description"] = info.description();
+            o["name"] = port.name;
+            o["path"] = port.path;
+            o["description"] = port.description;
             o["vid"] = vid.isEmpty() ? QJsonValue() : QJsonValue(vid);
             o["pid"] = pid.isEmpty() ? QJsonValue() : QJsonValue(pid);
             array.append(o);
         } else {
-            QString line =
-                info.portName() + '\t' + info.systemLocation() + '\t' + info.description();
+            QString line = port.name + '\t' + port.path + '\t' + port.description;
             if (!vid.isEmpty() || !pid.isEmpty())
                 line += '\t' + vid + ':' + pid;
             outLine(line);

@@ -60,8 +60,8 @@ int cmdPreview(const QStringList &args)
                          "Renders page P of a pattern file as the window draws it: the waveform "
                          "above the stripe picture, on white. With --projected the page is "
                          "drawn as it lands on the scene, at even steps in projected position.\n"
-                         "Exit: 0 written, 1 the PNG could not be written, 2 bad usage or "
-                         "unreadable file.");
+                         "Exit: 0 written, 1 the PNG could not be written in full, 2 bad usage, "
+                         "unreadable file or an output that cannot be made.");
     if (rc >= 0)
         return rc;
     QString file;
@@ -82,6 +82,13 @@ int cmdPreview(const QStringList &args)
     if (isForeignLinkInSharedFolder(outPath)) {
         err(QString("dvkctl preview: cannot write '%1': a link owned by another user")
                 .arg(outPath));
+        return ExitUsage;
+    }
+    // Written through a new file renamed into place: a write that fails
+    // leaves any file already there as it was. A device or pipe is no place
+    // for it.
+    if (isNonRegularFile(outPath)) {
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, notRegularFileText()));
         return ExitUsage;
     }
     QSize size;
@@ -127,12 +134,6 @@ int cmdPreview(const QStringList &args)
         parser.isSet(projected) ? projectedPage(values.values, computeScanTiming(float(scanValue)))
                                 : values.values;
     const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
-    // Through a new file renamed into place: a write that fails leaves any
-    // file already there as it was. A device or pipe is no place for it.
-    if (isNonRegularFile(outPath)) {
-        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, notRegularFileText()));
-        return ExitFailed;
-    }
     QByteArray png;
     QBuffer encoded(&png);
     if (!encoded.open(QIODevice::WriteOnly) || !sheet.save(&encoded, "PNG")) {
@@ -140,9 +141,11 @@ int cmdPreview(const QStringList &args)
         return ExitFailed;
     }
     QString why;
-    if (!replaceFileWith(outPath, png, &why)) {
+    bool notMade = false;
+    if (!replaceFileWith(outPath, png, &why, &notMade)) {
         err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, why));
-        return ExitFailed;
+        // Never made: the target is as it was, and the fault is the name's.
+        return notMade ? ExitUsage : ExitFailed;
     }
     return ExitOk;
 }

@@ -4,8 +4,8 @@
 #include "Cli.h"
 
 #include "ProjectorSimulator.h"
-#include "PseudoTerminal.h"
 
+#include "serial/PseudoTerminal.h"
 #include "serial/SimulatorPorts.h"
 
 #include <QDir>
@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ namespace cli
 
 namespace
 {
+
+const char *kName = "dvkctl simulate";
 
 int signalPipe[2] = {-1, -1};
 
@@ -41,15 +44,10 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
         return false;
     }
     int scan = 10000;
-    if (parser.isSet("scan-value")) {
-        if (!intOption(parser, "scan-value", &scan))
-            return false;
-        if (scan < 0 || scan > 65535) {
-            err(QString("dvkctl simulate: --scan-value: '%1' is not in 0 ... 65535")
-                    .arg(parser.value("scan-value")));
-            return false;
-        }
-    }
+    // Any two bytes: the simulator also stands in for projectors that
+    // report values the model does not cover.
+    if (parser.isSet("scan-value") && !rangeOption(parser, kName, "scan-value", 0, 0xFFFF, &scan))
+        return false;
     o->answer = QByteArray();
     o->answer.append(char(scan >> 8));
     o->answer.append(char(scan & 0xFF));
@@ -66,13 +64,8 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
         o->answer.clear();
     if (parser.isSet("baud")) {
         int baud = 0;
-        if (!intOption(parser, "baud", &baud))
+        if (!rangeOption(parser, kName, "baud", 1, std::numeric_limits<int>::max(), &baud))
             return false;
-        if (baud <= 0) {
-            err(QString("dvkctl simulate: --baud: '%1' is not a positive rate")
-                    .arg(parser.value("baud")));
-            return false;
-        }
         o->baud = baud;
     }
     if (parser.isSet("record")) {
@@ -143,23 +136,22 @@ int cmdSimulate(const QStringList &args)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    // Both links are made only where nothing is (or a link to nothing was
-    // left behind), and removed at the end only while they are still ours.
+    // --link is made only where nothing is, and removed at the end only
+    // while it is still ours.
     OwnedLink link;
     if (!options.link.isEmpty()) {
         QString why;
         if (!link.make(options.link, path, &why)) {
             err("dvkctl simulate: --link: " + why);
-            return ExitFailed;
+            return ExitUsage;
         }
     }
     // Listed in the window's port list while it runs. Without --name a
     // failure only costs that listing.
-    OwnedLink registration;
+    SimulatorRegistration registration;
     {
         QString why;
-        if (!simulatorports::ensureDirectory(&why) ||
-            !registration.make(simulatorports::directory() + "/" + options.name, path, &why)) {
+        if (!registration.make(options.name, path, &why)) {
             err("dvkctl simulate: not listed in the window's port list: " + why);
             if (options.nameGiven)
                 return ExitFailed;

@@ -105,15 +105,16 @@ void ProjectorSimulator::flushStray()
 void ProjectorSimulator::idleByte(quint8 byte)
 {
     stray.append(char(byte));
-    const QByteArray query(reinterpret_cast<const char *>(kProjectorQuery), 3);
+    const QByteArray query(reinterpret_cast<const char *>(kProjectorQuery),
+                           int(sizeof kProjectorQuery));
     if (stray.endsWith(query)) {
-        stray.chop(3);
+        stray.chop(query.size());
         flushStray();
         answerQuery();
         return;
     }
     // Keep only what could still be the start of a query waiting.
-    for (int keep = std::min(2, int(stray.size())); keep >= 0; --keep) {
+    for (int keep = std::min(query.size() - 1, stray.size()); keep >= 0; --keep) {
         if (query.startsWith(stray.right(keep))) {
             if (stray.size() > keep) {
                 const QByteArray tail = stray.right(keep);

@@ -73,7 +73,9 @@ int main(int argc, char *argv[])
     // Results that never reached standard output (a full disk, a closed
     // descriptor) are a failure, not a success that printed nothing.
     if (cli::standardOutputFailed()) {
-        cli::err("dvkctl: cannot write to standard output");
+        cli::err(QString("dvkctl%1: cannot write to standard output")
+                     .arg(args.isEmpty() || !commands.count(args.first()) ? QString()
+                                                                          : " " + args.first()));
         if (rc == cli::ExitOk)
             rc = cli::ExitFailed;
     }

@@ -253,6 +253,13 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         return refuse();
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Some files the system shows as regular (those under /proc) cannot be
+    // appended to; Qt would only say "Unknown error".
+    if ((mode & QIODevice::Append) && ::lseek(fd, 0, SEEK_END) < 0) {
+        *error = QStringLiteral("cannot append to it (%1)").arg(qt_error_string(errno));
+        ::close(fd);
+        return false;
+    }
     if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         *error = file.errorString();
         ::close(fd);
@@ -300,11 +307,19 @@ bool isForeignLinkInSharedFolder(const QString &path)
 #endif
 }
 
-bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *error)
+bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *error, bool *notMade)
 {
+    if (notMade)
+        *notMade = false;
 #ifdef Q_OS_WIN
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        if (notMade)
+            *notMade = true;
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
         *error = file.errorString();
         return false;
     }
@@ -316,6 +331,8 @@ bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *erro
     QTemporaryFile file(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
     if (!file.open()) {
         *error = file.errorString();
+        if (notMade)
+            *notMade = true;
         return false;
     }
     // As a plain new file would be: readable by others unless the umask says

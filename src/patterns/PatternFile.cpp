@@ -172,6 +172,7 @@ bool PatternFileWriter::lock()
             return true;
         if (waited.elapsed() > kLockWaitMs) {
             error = QStringLiteral("another program is still writing to the file");
+            busy = true;
             return false;
         }
         QThread::msleep(10);

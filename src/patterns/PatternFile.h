@@ -47,6 +47,8 @@ public:
     // file (notRegularFile), or another writer keeps it locked too long.
     bool open();
     bool notRegularFile() const { return refusedNotRegular; }
+    // Opened, but another writer kept its lock too long.
+    bool lockedOut() const { return busy; }
     // Lines already in the file as a reader counts them; -1 when they cannot
     // be read.
     qint64 existingLines();
@@ -68,6 +70,7 @@ private:
     bool readable = false; // opened for reading too: the count and the last byte
     bool locked = false;
     bool refusedNotRegular = false;
+    bool busy = false;
     int lines = 0;
     QString error;
     int writeErrno = 0;

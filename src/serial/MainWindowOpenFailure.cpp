@@ -56,6 +56,9 @@ QString MainWindow::openFailureText(const sp::OpenFailure &f)
                  QString::fromStdString(f.systemText));
     case OpenFailureCase::NotSerial:
         return tr("%1 不是串口设备。").arg(path);
+    case OpenFailureCase::SimulatorEnded:
+        return tr("模拟器已经结束：%1 不再可用，它的伪终端现在可能属于别的程序，所以不打开。")
+            .arg(path);
     case OpenFailureCase::Other:
         break;
     }

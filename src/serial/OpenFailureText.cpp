@@ -35,6 +35,8 @@ OpenFailureCase openFailureCase(const sp::OpenFailure &f)
         return f.groupMember ? OpenFailureCase::NotYetInSession : OpenFailureCase::NotInGroup;
     case sp::OpenError::NotSerial:
         return OpenFailureCase::NotSerial;
+    case sp::OpenError::SimulatorEnded:
+        return OpenFailureCase::SimulatorEnded;
     case sp::OpenError::Other:
         break;
     }
@@ -104,6 +106,9 @@ QString openFailureReason(const sp::OpenFailure &f)
             .arg(str(f.owner), group, fileModeText(f.mode), user, str(f.systemText));
     case OpenFailureCase::NotSerial:
         return "not a serial port (not a terminal device)";
+    case OpenFailureCase::SimulatorEnded:
+        return "the simulator registered under this name has ended; its pseudo-terminal may "
+               "now belong to another program, so it is not opened";
     case OpenFailureCase::Other:
         break;
     }

@@ -22,6 +22,7 @@ enum class OpenFailureCase {
     NotYetInSession,  // denied: joined, but this login predates it
     Unexplained,      // denied: in the group, bits allow it (an ACL or the like)
     NotSerial,
+    SimulatorEnded,
     Other
 };
 OpenFailureCase openFailureCase(const serialplatform::OpenFailure &failure);

@@ -16,7 +16,8 @@ ProjectorAnswer projectorAnswer(const char *buffer, int count)
 QueryResult askProjector(mySerial &port, const QString &devicePath, int settleMs)
 {
     QueryResult result;
-    if (!port.writeData(reinterpret_cast<const char *>(kProjectorQuery), 3)) {
+    if (!port.writeData(reinterpret_cast<const char *>(kProjectorQuery),
+                        int(sizeof kProjectorQuery))) {
         result.error = QString("cannot write the query to %1").arg(devicePath);
         return result;
     }

@@ -2,6 +2,7 @@
 
 #include "serial/SimulatorPorts.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QThread>
 
@@ -21,9 +22,29 @@ QStringList availablePortNames()
     return names;
 }
 
+QList<PortEntry> listPorts()
+{
+    QList<PortEntry> entries;
+    const auto hex = [](bool known, quint16 id) {
+        return known ? QString("%1").arg(id, 4, 16, QChar('0')) : QString();
+    };
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        entries.append({info.portName(), info.systemLocation(), info.description(),
+                        hex(info.hasVendorIdentifier(), info.vendorIdentifier()),
+                        hex(info.hasProductIdentifier(), info.productIdentifier()), false});
+    for (const QString &path : simulatorports::livePorts())
+        entries.append(
+            {QFileInfo(path).fileName(), path, "projector simulator", QString(), QString(), true});
+    return entries;
+}
+
 QStringList discoveredPorts()
 {
-    return availablePortNames() + simulatorports::livePorts();
+    QStringList names;
+    for (const PortEntry &entry : listPorts())
+        names.append(entry.simulator ? entry.path : entry.name);
+    return names;
 }
 
 void SelectSerial::Select()

@@ -3,6 +3,7 @@
 
 #include "serial/WorkerEnd.h"
 
+#include <QList>
 #include <QObject>
 #include <QStringList>
 
@@ -26,6 +27,23 @@ public slots:
     // is seen within a few tens of milliseconds.
     void Select();
 };
+
+// One port as the listings show it. A simulator's registration is named by
+// its registration name and opened by its path; USB ids are four hex digits,
+// empty where unknown.
+struct PortEntry {
+    QString name;
+    QString path;
+    QString description;
+    QString vendorId;
+    QString productId;
+    bool simulator = false;
+};
+
+// Every port on offer: the system's serial ports in its own order, then the
+// live simulators in name order (dead registrations are removed on the way).
+// The window's discovery and dvkctl's listing both show this.
+QList<PortEntry> listPorts();
 
 // The names of the serial ports the system offers, in its own order.
 QStringList availablePortNames();

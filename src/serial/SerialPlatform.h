@@ -31,6 +31,7 @@ enum class OpenError {
     Busy,             // another program has it open
     PermissionDenied, // this user may not open it
     NotSerial,        // it opened, but it is not a serial port
+    SimulatorEnded,   // a simulator's registration that no simulator holds
     Other             // anything else; systemText says what
 };
 

@@ -282,8 +282,15 @@ Port *open(const std::string &path, OpenFailure *failure)
     // a poll with its own time-out.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        const int error = errno;
+        // Something that is there but no device (a socket gives ENXIO) is
+        // not a port, whatever the error says.
+        struct stat st;
+        const bool there = ::stat(path.c_str(), &st) == 0;
+        const OpenError kind =
+            there && !S_ISCHR(st.st_mode) ? OpenError::NotSerial : classify(error);
         if (failure)
-            *failure = describeFailure(path, errno, classify(errno));
+            *failure = describeFailure(path, error, kind);
         return nullptr;
     }
     // Only a terminal device is a serial port.

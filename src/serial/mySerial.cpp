@@ -1,6 +1,7 @@
 #include "serial/mySerial.h"
 
 #include "serial/SerialPlatform.h"
+#include "serial/SimulatorPorts.h"
 
 #include <QFile>
 
@@ -64,7 +65,27 @@ int mySerial::openDevice(const QString &path)
     sp::Port *port = sp::open(path.toStdString(), &failure);
 #else
     // The name's own bytes, whether or not they are valid UTF-8.
-    sp::Port *port = sp::open(QFile::encodeName(path).toStdString(), &failure);
+    const std::string name = QFile::encodeName(path).toStdString();
+    sp::Port *port = nullptr;
+    if (simulatorports::isRegistration(path)) {
+        // Opened only while its simulator holds it, and checked again once
+        // open: a dead one's pseudo-terminal may by now be another program's.
+        const QString device = simulatorports::liveDevice(path);
+        if (!device.isEmpty())
+            port = sp::open(QFile::encodeName(device).toStdString(), &failure);
+        failure.path = name;
+        if (port && simulatorports::liveDevice(path) != device) {
+            sp::close(port);
+            port = nullptr;
+        }
+        if (!port && (device.isEmpty() || failure.error == sp::OpenError::None)) {
+            failure = sp::OpenFailure();
+            failure.error = sp::OpenError::SimulatorEnded;
+            failure.path = name;
+        }
+    } else {
+        port = sp::open(name, &failure);
+    }
 #endif
     if (!port) {
         std::lock_guard<std::mutex> state(stateLock);

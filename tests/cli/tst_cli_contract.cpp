@@ -117,6 +117,19 @@ void TestCliContract::exitCodes_data()
     row("analyze to a full disk",
         {"analyze", "good.txt", "--scan-value", "9000", "--set", "gray:2@1"}, 1, full, true);
     row("query to a full disk", {"query", "--port", "./projector"}, 1, full, true);
+    row("generate to a full disk", {"generate", "dark"}, 1, "dvkctl generate: " + full, true);
+
+    // Output targets that are not regular files, or cannot be made: refused
+    // before anything is done, saying what is wrong.
+    row("generate into a directory", {"generate", "dark", "-o", dir}, 2, "not a regular file");
+    row("preview into a directory", {"preview", "good.txt", "-o", dir}, 2, "not a regular file");
+    row("preview into a missing folder", {"preview", "good.txt", "-o", dir + "/none/p.png"}, 2,
+        "No such file or directory");
+    row("generate into a file of the system's", {"generate", "dark", "-o", "/proc/self/status"}, 2,
+        "/proc/self/status: ");
+    // An option's value that is the next option: the value is missing.
+    row("value missing", {"generate", "phase", "--steps", "--stripes", "8"}, 2,
+        "--steps needs a value");
 }
 
 void TestCliContract::exitCodes()
@@ -131,6 +144,9 @@ void TestCliContract::exitCodes()
                                             .arg(code)
                                             .arg(QString::fromUtf8(r.err))));
     QVERIFY2(QString::fromUtf8(r.err).contains(said), r.err.constData());
+    QVERIFY2(!r.err.contains("Unknown error"), r.err.constData());
+    if (fullOutput) // said once, not by each layer it passed
+        QCOMPARE(QString::fromUtf8(r.err).count(said), 1);
     // No warning of the toolkit's, only dvkctl's own messages.
     for (const QByteArray &line : r.err.split('\n'))
         QVERIFY2(line.isEmpty() || line.startsWith("dvkctl"), line.constData());

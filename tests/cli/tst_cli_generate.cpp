@@ -33,7 +33,8 @@ private slots:
         QCOMPARE(countFileLines(file), 60 * 1024);
         QCOMPARE(runDvkctl({"generate", "dark", "-o", file}), 1);
 
-        QCOMPARE(runDvkctl({"generate", "dark", "-o", makeTempDir() + "/no/such/dir.txt"}), 1);
+        // A target that cannot be made is bad usage, like one of the wrong kind.
+        QCOMPARE(runDvkctl({"generate", "dark", "-o", makeTempDir() + "/no/such/dir.txt"}), 2);
         QCOMPARE(runDvkctl({"generate", "light", "-o", "/dev/full"}), 2); // not a regular file
     }
 

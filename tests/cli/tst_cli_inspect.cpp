@@ -6,7 +6,11 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -150,6 +154,29 @@ private slots:
         QVERIFY(out.contains("--json"));
     }
 
+    // A name that holds a line break or bytes that are not UTF-8 prints as
+    // one line that names the file: nothing in it can pose as a result line.
+    void namesPrintedAsTheyAre()
+    {
+        const QByteArray raw = QFile::encodeName(dir) + "/evil\nburnable: yes\x1b[2J\xff.txt";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "0x01\n", 5), ssize_t(5));
+        ::close(fd);
+        QProcess run;
+        run.start("sh", {"-c",
+                         "exec \"$0\" inspect \"$1\"/evil\"$(printf '\\nburnable: "
+                         "yes\\033[2J\\377.txt')\"",
+                         DVKCTL_PATH, dir});
+        QVERIFY(run.waitForFinished(20000));
+        QCOMPARE(run.exitCode(), 1);
+        const QByteArray out = run.readAllStandardOutput();
+        QCOMPARE(out.count("\nburnable:"), 1);
+        QVERIFY2(out.startsWith("file: " + QFile::encodeName(dir) +
+                                "/evil\\nburnable: yes\\x1B[2J\\xFF.txt\n"),
+                 out.constData());
+    }
+
     void previewPng()
     {
         const QString dark = file("dark.txt", lines(2048, 0));
@@ -200,7 +227,7 @@ private slots:
         QCOMPARE(runDvkctl({"preview", dir + "/missing.txt", "-o", png}, nullptr, &err), 2);
         QVERIFY(!QFile::exists(png));
         QCOMPARE(runDvkctl({"preview", path, "-o", dir + "/no/such/dir/out.png"}, nullptr, &err),
-                 1);
+                 2);
     }
 
     void dvkctlPreviewProjected()

@@ -269,14 +269,15 @@ private slots:
         QCOMPARE(QFileInfo(records + "/transfer_003.txt").size(), qint64(10 * 5));
         port.openPort(false, 0);
 
-        // --link: only where nothing is, or a link to nothing.
+        // --link: only where nothing is; anything there, a link to nothing
+        // included, is refused by name.
         const QString link = dir + "/projector";
         QByteArray err;
-        QCOMPARE(runDvkctl({"simulate", "--link", victim}, nullptr, &err), 1);
-        QVERIFY(err.contains("exists"));
+        QCOMPARE(runDvkctl({"simulate", "--link", victim}, nullptr, &err), 2);
+        QVERIFY(err.contains(victim.toUtf8() + "' exists"));
         SimulatorProcess first;
         QVERIFY(first.start({"--link", link}));
-        QCOMPARE(runDvkctl({"simulate", "--link", link}, nullptr, &err), 1);
+        QCOMPARE(runDvkctl({"simulate", "--link", link}, nullptr, &err), 2);
         QCOMPARE(QFileInfo(link).symLinkTarget(), first.path());
         // One that was replaced meanwhile is not removed at the end.
         QVERIFY(QFile::remove(link));
@@ -284,12 +285,10 @@ private slots:
         QCOMPARE(first.stop(), 0);
         QCOMPARE(QFileInfo(link).symLinkTarget(), victim);
         QVERIFY(QFile::remove(link));
-        QVERIFY(QFile::link(dir + "/gone", link)); // left by a simulator that died
-        SimulatorProcess second;
-        QVERIFY(second.start({"--link", link}));
-        QCOMPARE(QFileInfo(link).symLinkTarget(), second.path());
-        QCOMPARE(second.stop(), 0);
-        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(QFile::link(dir + "/gone", link)); // the user's own dangling link
+        QCOMPARE(runDvkctl({"simulate", "--link", link}, nullptr, &err), 2);
+        QVERIFY(err.contains(link.toUtf8()));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), dir + "/gone");
 
         // The registration: in a directory of this user's only.
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
@@ -311,7 +310,27 @@ private slots:
                  QFile::Permissions());
         QCOMPARE(QFileInfo(dir + "/dvk-sp/ports/bench").symLinkTarget(), named.path());
         QCOMPARE(runDvkctl({"simulate", "--name", "bench"}, nullptr, &err), 1);
-        QCOMPARE(named.stop(), 0);
+        QVERIFY(err.contains(QString("another simulator named 'bench' is running (process %1)")
+                                 .arg(named.processId())
+                                 .toUtf8()));
+        // Killed outright, it is known dead at once: its name is free again,
+        // and the listing no longer offers it (nor keeps its link).
+        named.kill();
+        QByteArray out;
+        QCOMPARE(runDvkctl({"ports"}, &out, &err), 0);
+        QVERIFY(!out.contains("bench"));
+        QVERIFY(!QFileInfo(dir + "/dvk-sp/ports/bench").isSymLink());
+        QVERIFY(QFile::link(victim, dir + "/dvk-sp/ports/bench"));
+        SimulatorProcess successor;
+        QVERIFY(successor.start({"--name", "bench"}, 5000, true));
+        QCOMPARE(QFileInfo(dir + "/dvk-sp/ports/bench").symLinkTarget(), successor.path());
+        QCOMPARE(runDvkctl({"ports", "--json"}, &out, &err), 0);
+        QVERIFY(out.contains(QString("{\"description\":\"projector simulator\",\"name\":"
+                                     "\"bench\",\"path\":\"%1/dvk-sp/ports/bench\",\"pid\":null,"
+                                     "\"vid\":null}")
+                                 .arg(dir)
+                                 .toUtf8()));
+        QCOMPARE(successor.stop(), 0);
         QVERIFY(!QFileInfo(dir + "/dvk-sp/ports/bench").isSymLink());
         QCOMPARE(runDvkctl({"simulate", "--name", "../bench"}, nullptr, &err), 2);
         qputenv("XDG_RUNTIME_DIR", runtime);

@@ -2,10 +2,13 @@
 // dvkctl's port listing.
 #include "serial/SelectSerial.h"
 #include "serial/SimulatorPorts.h"
+#include "serial/mySerial.h"
+#include "support/core/Pty.h"
 #include "support/window/WindowSupport.h"
 #include "ui_mainwindow.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -173,9 +176,11 @@ void TestDiscovery::dvkctlPorts()
     QVERIFY(out.contains("--json"));
 }
 
-// What the port list takes from the registration directory: live links in
-// name order after the system's ports; nothing from a directory that is not
-// safely this user's; a simulator's entry shown by name and opened by path.
+// What the port list takes from the registration directory: live
+// registrations in name order after the system's ports; dead ones (a link no
+// simulator holds, as a kill -9 leaves it) removed and never opened; nothing
+// from a directory that is not safely this user's; a simulator's entry shown
+// by name and opened by path.
 void TestDiscovery::simulatorRegistrations()
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
@@ -186,15 +191,34 @@ void TestDiscovery::simulatorRegistrations()
     QVERIFY(!QFileInfo::exists(runtime + "/dvk-sp"));
 
     QString why;
-    QVERIFY2(simulatorports::ensureDirectory(&why), qPrintable(why));
+    SimulatorRegistration zeta, alpha, again;
+    QVERIFY2(zeta.make("zeta", "/dev/null", &why), qPrintable(why));
+    QVERIFY2(alpha.make("alpha", "/dev/null", &why), qPrintable(why));
+    QVERIFY(!again.make("alpha", "/dev/null", &why));
+    QCOMPARE(why, QString("another simulator named 'alpha' is running (process %1)")
+                      .arg(qlonglong(::getpid())));
     const QString dir = simulatorports::directory();
-    QVERIFY(QFile::link("/dev/null", dir + "/zeta"));
-    QVERIFY(QFile::link("/dev/null", dir + "/alpha"));
+    Pty stranger; // the terminal a dead registration's number went to
+    QVERIFY(QFile::link(stranger.path, dir + "/dead"));
     QVERIFY(QFile::link(runtime + "/gone", dir + "/dangling"));
     writeLines(dir + "/plain", {"not a link"});
+    mySerial port;
+    QCOMPARE(port.openPort(true, dir + "/dead"), -1);
+    QCOMPARE(port.lastOpenFailure().error, serialplatform::OpenError::SimulatorEnded);
+    QCOMPARE(port.openPort(true, dir + "/alpha"), -1); // live, but /dev/null is no terminal
+    QCOMPARE(port.lastOpenFailure().error, serialplatform::OpenError::NotSerial);
+
     const QStringList live{dir + "/alpha", dir + "/zeta"};
     QCOMPARE(simulatorports::livePorts(), live);
+    QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             (QStringList{"alpha", "plain", "zeta"}));
     QCOMPARE(discoveredPorts(), availablePortNames() + live);
+
+    // A simulator that has ended gives its name to the next one.
+    alpha.remove();
+    QVERIFY(QFile::link(stranger.path, dir + "/alpha"));
+    QVERIFY2(again.make("alpha", "/dev/zero", &why), qPrintable(why));
+    QCOMPARE(QFileInfo(dir + "/alpha").symLinkTarget(), QString("/dev/zero"));
 
     MainWindow w;
     auto *box = w.form()->comboBox_SerialPort;

@@ -158,7 +158,7 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
         QVERIFY(f.resize(64 << 20));
     }
     QTest::newRow("one 64 MB line")
-        << longLine << 1 << 1 << 0 << 1 << "larger than any pattern file: 67108864 bytes";
+        << longLine << 1 << 1 << 0 << 2 << "larger than any pattern file: 67108864 bytes";
 
     // Every line but one is a good value.
     auto withLine = [&](const char *name, const QByteArray &line, int at) {
@@ -175,6 +175,9 @@ void TestUntrustedFiles::readersRefuseHostileInput_data()
                                        << -1 << -1 << "line 2 ('0x10\\x00')";
     QTest::newRow("just past 32 bits") << withLine("int", "0x80000000", 3) << 1 << 1 << -1 << -1
                                        << "number outside 0x00-0xFF at line 3 ('0x80000000')";
+    QTest::newRow("value padded past the line limit")
+        << withLine("padded", QByteArray(256, ' ') + "0x10", 9) << 1 << 1 << -1 << -1
+        << "line longer than 256 characters at line 9";
     QTest::newRow("terminal escape")
         << withLine("esc", "\x1b[2J", 5) << 1 << 1 << -1 << -1 << "line 5 ('\\x1b[2J')";
 
@@ -336,8 +339,8 @@ void TestUntrustedFiles::writersKeepFilesWhole()
     QCOMPARE(countFileLines(shared), 60 * 1024);
 
     // A preview that cannot be written whole (a file size limit, as a full
-    // disk) fails and leaves the picture already there untouched; so does
-    // a device.
+    // disk) fails and leaves the picture already there untouched; a device
+    // is refused as no place for it.
     QStringList varied;
     for (int i = 0; i < 2048; ++i)
         varied << QString("0x%1").arg((i * 37) % 256, 0, 16);
@@ -353,7 +356,7 @@ void TestUntrustedFiles::writersKeepFilesWhole()
     QCOMPARE(limited.exitCode(), 1);
     QCOMPARE(readAll(png), picture);
     QVERIFY(QDir(dir).entryList({"pic.png.*"}, QDir::Files | QDir::Hidden).isEmpty());
-    QCOMPARE(runDvkctl({"preview", pattern, "-o", "/dev/full"}), 1);
+    QCOMPARE(runDvkctl({"preview", pattern, "-o", "/dev/full"}), 2); // refused before any work
 
     // The input itself as output, by its name, a link or a second name: the
     // pattern file stays as it was.

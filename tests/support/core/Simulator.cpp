@@ -40,6 +40,12 @@ bool SimulatorProcess::start(const QStringList &options, int timeoutMs, bool lis
     return !devicePath.isEmpty();
 }
 
+void SimulatorProcess::kill()
+{
+    process.kill();
+    process.waitForFinished();
+}
+
 void SimulatorProcess::collect()
 {
     partial += process.readAllStandardOutput();

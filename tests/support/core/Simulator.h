@@ -34,6 +34,9 @@ public:
 
     // Sends SIGTERM and waits for the end; the simulator's exit code, or -1.
     int stop(int timeoutMs = 5000);
+    // Kills it outright (SIGKILL), as a crash would end it, and waits.
+    void kill();
+    qint64 processId() const { return process.processId(); }
     bool isRunning() const { return process.state() != QProcess::NotRunning; }
     QByteArray standardError() { return errors += process.readAllStandardError(); }
 

@@ -1,14 +1,11 @@
-// The pseudo-terminal the projector simulator serves.
-#include "PseudoTerminal.h"
+// The pseudo-terminal a stand-in for the projector serves.
+#include "serial/PseudoTerminal.h"
 
 #include <cstdlib>
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-
-namespace cli
-{
 
 int openPseudoTerminal(QString *path, int *keep)
 {
@@ -40,5 +37,3 @@ int openPseudoTerminal(QString *path, int *keep)
     *keep = slave;
     return master;
 }
-
-} // namespace cli
