@@ -125,7 +125,19 @@ public:
 private:
     struct Roles;
     struct Row;
+    // One row: the steps below, in this order, each filling its part of row.
     void decodeRow(const Roles &roles, size_t offset, int width, Row &row) const;
+    void markSaturated(const Roles &roles, size_t offset, size_t w, Row &row) const;
+    bool referenceSums(const Roles &roles, size_t offset, size_t w, Row &row) const;
+    bool phaseSums(const Roles &roles, size_t offset, size_t w, bool haveThreshold, Row &row) const;
+    bool squareSums(const Roles &roles, size_t offset, size_t w, bool haveThreshold,
+                    Row &row) const;
+    void grayCode(const Roles &roles, size_t offset, size_t w, bool haveThreshold, Row &row) const;
+    void grayThreshold(const Roles &roles, size_t offset, size_t w, Row &row) const;
+    void placeByFineSet(size_t w, Row &row) const;
+    float phasePosition(float c, float s, bool striped, float centre, float period) const;
+    float squarePosition(float c, float s, bool striped, float centre) const;
+    void placeWithinStripe(const Roles &roles, size_t offset, size_t w, Row &row) const;
     struct Tally;
     struct Limits;
     void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width, const Limits &limits,
