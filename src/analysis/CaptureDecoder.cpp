@@ -706,17 +706,81 @@ void CaptureDecoder::decodeRows(const Roles &r, int rowBegin, int rowEnd, int wi
     add(p.light, referenceValid);
 }
 
-DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captures, int width,
-                                        int height) const
+namespace
 {
-    DecodedPositions out;
-    out.width = width;
-    out.height = height;
-    out.setValid.assign(p.sets.size(), 0);
-    const size_t count = size_t(width) * size_t(height);
-    if (captures.size() != p.pages.size() || count == 0)
-        return out;
 
+constexpr int kNoiseBins = 1024;
+constexpr float kNoiseStep = 1.0f / 4096.0f;
+
+// The noise whose neighbour differences have this histogram.
+float noiseOfDifferences(const qint64 *differences, qint64 pairs)
+{
+    qint64 below = 0;
+    for (int b = 0; b < kNoiseBins && pairs > 0; ++b) {
+        below += differences[b];
+        // The median of |a - b| for two samples of noise sigma is
+        // 0.954 sigma.
+        if (2 * below >= pairs)
+            return (float(b) + 0.5f) * kNoiseStep / 0.954f;
+    }
+    return std::numeric_limits<float>::infinity();
+}
+
+} // namespace
+
+// The camera's noise: the difference of two neighbouring pixels is mostly
+// noise where a capture shows no pattern edge, so its median over the
+// capture that shows the fewest edges (a reference, or a Gray page of wide
+// stripes) measures it. Rounded to 1 / 4096 of full scale. The same by
+// brightness gives the noise's growth with it: the darkest and brightest
+// levels are those of flat areas in any pattern.
+struct CaptureDecoder::CameraNoise {
+    float overall = std::numeric_limits<float>::infinity();
+    // by brightness, kNoiseLevels bins; infinite where too few pairs tell
+    std::vector<float> level =
+        std::vector<float>(kNoiseLevels, std::numeric_limits<float>::infinity());
+};
+
+// Over every rowStride-th row of each capture.
+CaptureDecoder::CameraNoise CaptureDecoder::measureNoise(const std::vector<const float *> &captures,
+                                                         int width, int height, int rowStride)
+{
+    CameraNoise noise;
+    for (const float *c : captures) {
+        // Histograms of the differences: overall, then by level.
+        std::vector<qint64> differences(size_t(kNoiseBins) * (kNoiseLevels + 1), 0);
+        std::vector<qint64> pairs(kNoiseLevels + 1, 0);
+        for (int y = rowStride / 2; y < height; y += rowStride) {
+            const float *line = c + size_t(y) * size_t(width);
+            for (int x = 0; x + 1 < width; ++x) {
+                if (line[x] >= kSaturatedLevel || line[x + 1] >= kSaturatedLevel)
+                    continue;
+                const float d = std::fabs(line[x + 1] - line[x]);
+                const size_t bin = size_t(std::min(int(d / kNoiseStep), kNoiseBins - 1));
+                const size_t level = size_t(std::clamp(
+                    int(0.5f * (line[x] + line[x + 1]) * kNoiseLevels), 0, kNoiseLevels - 1));
+                ++differences[bin];
+                ++pairs[0];
+                ++differences[(level + 1) * kNoiseBins + bin];
+                ++pairs[level + 1];
+            }
+        }
+        noise.overall = std::min(noise.overall, noiseOfDifferences(differences.data(), pairs[0]));
+        for (int l = 0; l < kNoiseLevels; ++l)
+            if (pairs[size_t(l) + 1] >= std::max<qint64>(100, pairs[0] / 100))
+                noise.level[size_t(l)] =
+                    std::min(noise.level[size_t(l)],
+                             noiseOfDifferences(differences.data() + (l + 1) * kNoiseBins,
+                                                pairs[size_t(l) + 1]));
+    }
+    if (!std::isfinite(noise.overall))
+        noise.overall = 0.0f;
+    return noise;
+}
+
+// The captures of each set.
+CaptureDecoder::Roles CaptureDecoder::rolesOf(const std::vector<const float *> &captures) const
+{
     Roles r;
     r.all = captures;
     auto capturesOf = [&](int set) {
@@ -735,14 +799,16 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
         r.dark = capturesOf(p.dark).front();
     if (p.light >= 0)
         r.light = capturesOf(p.light).front();
+    return r;
+}
 
-    // The threshold: a share of the modulation that the bright part of the
-    // view reaches, not below the floor; taken from pixels spread evenly.
+// The modulation that the bright part of the view reaches, from every
+// rowStride-th row.
+float CaptureDecoder::modulationReach(const Roles &r, int width, int height, int rowStride) const
+{
     constexpr int bins = 1024;
     std::vector<qint64> histogram(bins, 0);
     qint64 sampled = 0;
-    // Whole rows, for memory's sake.
-    const int rowStride = std::max(1, int(count / kThresholdSamples));
     Row row(width);
     for (int y = rowStride / 2; y < height; y += rowStride) {
         decodeRow(r, size_t(y) * size_t(width), width, row);
@@ -753,113 +819,72 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
             ++histogram[size_t(std::clamp(int(row.modulation[x] * float(bins)), 0, bins - 1))];
         }
     }
-    float high = 0.0f;
     qint64 below = 0;
     for (int b = 0; b < bins; ++b) {
         below += histogram[size_t(b)];
-        if (double(below) >= kModulationQuantile * double(sampled)) {
-            high = (float(b) + 0.5f) / float(bins);
-            break;
-        }
+        if (double(below) >= kModulationQuantile * double(sampled))
+            return (float(b) + 0.5f) / float(bins);
     }
-    // The camera's noise: the difference of two neighbouring pixels is
-    // mostly noise where a capture shows no pattern edge, so its median over
-    // the capture that shows the fewest edges (a reference, or a Gray page
-    // of wide stripes) measures it. Rounded to 1 / 4096 of full scale. The
-    // same by brightness gives the noise's growth with it: the darkest and
-    // brightest levels are those of flat areas in any pattern.
-    constexpr int noiseBins = 1024;
-    constexpr float noiseStep = 1.0f / 4096.0f;
-    float noise = std::numeric_limits<float>::infinity();
-    std::vector<float> levelNoise(kNoiseLevels, std::numeric_limits<float>::infinity());
-    std::vector<qint64> levelPairs(kNoiseLevels, 0);
-    auto median = [&](const qint64 *differences, qint64 pairs) {
-        qint64 below = 0;
-        for (int b = 0; b < noiseBins && pairs > 0; ++b) {
-            below += differences[b];
-            // The median of |a - b| for two samples of noise sigma is
-            // 0.954 sigma.
-            if (2 * below >= pairs)
-                return (float(b) + 0.5f) * noiseStep / 0.954f;
-        }
-        return std::numeric_limits<float>::infinity();
-    };
-    for (const float *c : captures) {
-        std::vector<qint64> differences(size_t(noiseBins) * (kNoiseLevels + 1), 0);
-        std::vector<qint64> pairs(kNoiseLevels + 1, 0);
-        for (int y = rowStride / 2; y < height; y += rowStride) {
-            const float *line = c + size_t(y) * size_t(width);
-            for (int x = 0; x + 1 < width; ++x) {
-                if (line[x] >= kSaturatedLevel || line[x + 1] >= kSaturatedLevel)
-                    continue;
-                const float d = std::fabs(line[x + 1] - line[x]);
-                const size_t bin = size_t(std::min(int(d / noiseStep), noiseBins - 1));
-                const size_t level = size_t(std::clamp(
-                    int(0.5f * (line[x] + line[x + 1]) * kNoiseLevels), 0, kNoiseLevels - 1));
-                ++differences[bin];
-                ++pairs[0];
-                ++differences[(level + 1) * noiseBins + bin];
-                ++pairs[level + 1];
-            }
-        }
-        noise = std::min(noise, median(differences.data(), pairs[0]));
-        for (int l = 0; l < kNoiseLevels; ++l) {
-            levelPairs[size_t(l)] += pairs[size_t(l) + 1];
-            if (pairs[size_t(l) + 1] >= std::max<qint64>(100, pairs[0] / 100))
-                levelNoise[size_t(l)] =
-                    std::min(levelNoise[size_t(l)], median(differences.data() + (l + 1) * noiseBins,
-                                                           pairs[size_t(l) + 1]));
-        }
-    }
-    if (!std::isfinite(noise))
-        noise = 0.0f;
+    return 0.0f;
+}
+
+// The threshold: a share of the modulation that the bright part of the
+// view reaches (high), not below the floor nor the camera's noise; and the
+// noise at the darkest and brightest levels it is measured at.
+CaptureDecoder::Limits CaptureDecoder::limitsOf(float high, const CameraNoise &noise)
+{
     Limits limits;
     limits.modulation =
-        std::max({kMinModulation, kRelativeModulation * high, kNoiseModulation * noise});
-    limits.darkVariance = limits.brightVariance = noise * noise;
+        std::max({kMinModulation, kRelativeModulation * high, kNoiseModulation * noise.overall});
+    limits.darkVariance = limits.brightVariance = noise.overall * noise.overall;
     for (int l = 0; l < kNoiseLevels; ++l)
-        if (std::isfinite(levelNoise[size_t(l)])) {
+        if (std::isfinite(noise.level[size_t(l)])) {
             limits.darkLevel = (float(l) + 0.5f) / kNoiseLevels;
-            limits.darkVariance = levelNoise[size_t(l)] * levelNoise[size_t(l)];
+            limits.darkVariance = noise.level[size_t(l)] * noise.level[size_t(l)];
             break;
         }
     for (int l = kNoiseLevels - 1; l >= 0; --l)
-        if (std::isfinite(levelNoise[size_t(l)])) {
+        if (std::isfinite(noise.level[size_t(l)])) {
             limits.brightLevel = (float(l) + 0.5f) / kNoiseLevels;
             limits.brightVariance =
-                std::max(levelNoise[size_t(l)] * levelNoise[size_t(l)], limits.darkVariance);
+                std::max(noise.level[size_t(l)] * noise.level[size_t(l)], limits.darkVariance);
             break;
         }
-    if (p.fine < 0 && !(r.dark && r.light)) {
-        // The typical contrast of the Gray captures where they modulate.
-        std::vector<float> contrasts;
-        for (int y = rowStride / 2; y < height; y += rowStride) {
-            decodeRow(r, size_t(y) * size_t(width), width, row);
-            for (size_t x = 0; x < size_t(width); ++x)
-                if (!row.saturated[x] && row.gray[x] >= limits.modulation)
-                    contrasts.push_back(row.contrast[x]);
-        }
-        if (!contrasts.empty()) {
-            std::nth_element(contrasts.begin(), contrasts.begin() + qint64(contrasts.size() / 2),
-                             contrasts.end());
-            limits.contrast = kKnownContrast * contrasts[contrasts.size() / 2];
-        }
-    }
-    if (p.fine < 0) {
-        for (size_t j = 0; j < stripeLo.size(); ++j)
-            if (stripeLo[j] <= stripeHi[j])
-                out.resolution = std::max(out.resolution, stripeHi[j] - stripeLo[j]);
-    }
-    out.noise = noise;
-    out.modulationThreshold = limits.modulation;
+    return limits;
+}
 
+// The least contrast of a known Gray threshold: a share of the typical
+// contrast of the Gray captures where they modulate (at least `modulation`).
+float CaptureDecoder::grayContrastLimit(const Roles &r, int width, int height, int rowStride,
+                                        float modulation) const
+{
+    std::vector<float> contrasts;
+    Row row(width);
+    for (int y = rowStride / 2; y < height; y += rowStride) {
+        decodeRow(r, size_t(y) * size_t(width), width, row);
+        for (size_t x = 0; x < size_t(width); ++x)
+            if (!row.saturated[x] && row.gray[x] >= modulation)
+                contrasts.push_back(row.contrast[x]);
+    }
+    if (contrasts.empty())
+        return 0.0f;
+    std::nth_element(contrasts.begin(), contrasts.begin() + qint64(contrasts.size() / 2),
+                     contrasts.end());
+    return kKnownContrast * contrasts[contrasts.size() / 2];
+}
+
+// Every row decoded into out. Rows are independent: a large image decodes
+// on two threads.
+void CaptureDecoder::decodeAll(const Roles &r, int width, int height, const Limits &limits,
+                               DecodedPositions &out) const
+{
+    const size_t count = size_t(width) * size_t(height);
     out.position.resize(count);
     out.modulation.resize(count);
     out.valid.resize(count);
     Tally first, second;
     first.setValid.assign(p.sets.size(), 0);
     second.setValid.assign(p.sets.size(), 0);
-    // Rows are independent: a large image decodes on two threads.
     if (height >= 2 * kRowsPerThread && std::thread::hardware_concurrency() > 1) {
         const int split = height / 2;
         std::thread other([&] { decodeRows(r, split, height, width, limits, out, second); });
@@ -873,5 +898,34 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
     out.disagreeCount = first.disagree + second.disagree;
     for (size_t s = 0; s < p.sets.size(); ++s)
         out.setValid[s] = first.setValid[s] + second.setValid[s];
+}
+
+DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captures, int width,
+                                        int height) const
+{
+    DecodedPositions out;
+    out.width = width;
+    out.height = height;
+    out.setValid.assign(p.sets.size(), 0);
+    const size_t count = size_t(width) * size_t(height);
+    if (captures.size() != p.pages.size() || count == 0)
+        return out;
+
+    const Roles r = rolesOf(captures);
+    // The threshold and the noise from pixels spread evenly: whole rows, for
+    // memory's sake.
+    const int rowStride = std::max(1, int(count / kThresholdSamples));
+    const CameraNoise noise = measureNoise(captures, width, height, rowStride);
+    Limits limits = limitsOf(modulationReach(r, width, height, rowStride), noise);
+    if (p.fine < 0 && !(r.dark && r.light))
+        limits.contrast = grayContrastLimit(r, width, height, rowStride, limits.modulation);
+    if (p.fine < 0) {
+        for (size_t j = 0; j < stripeLo.size(); ++j)
+            if (stripeLo[j] <= stripeHi[j])
+                out.resolution = std::max(out.resolution, stripeHi[j] - stripeLo[j]);
+    }
+    out.noise = noise.overall;
+    out.modulationThreshold = limits.modulation;
+    decodeAll(r, width, height, limits, out);
     return out;
 }

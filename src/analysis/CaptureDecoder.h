@@ -142,6 +142,16 @@ private:
     struct Limits;
     void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width, const Limits &limits,
                     DecodedPositions &out, Tally &tally) const;
+    Roles rolesOf(const std::vector<const float *> &captures) const;
+    float modulationReach(const Roles &roles, int width, int height, int rowStride) const;
+    struct CameraNoise;
+    static CameraNoise measureNoise(const std::vector<const float *> &captures, int width,
+                                    int height, int rowStride);
+    static Limits limitsOf(float high, const CameraNoise &noise);
+    float grayContrastLimit(const Roles &roles, int width, int height, int rowStride,
+                            float modulation) const;
+    void decodeAll(const Roles &roles, int width, int height, const Limits &limits,
+                   DecodedPositions &out) const;
 
     CapturePlan p;
     ScanTiming timing;
