@@ -269,20 +269,12 @@ struct Scoring {
     qint64 samples = 0;
 };
 
-// Scores captures (in plan order, capture c shows page ownPage[c]) against
-// pages at the decoded positions.
-// spread: the blur to assume, in footprints; 0 picks the best of kSpreads.
-Scoring score(const PageLight &light, const std::vector<const float *> &planes,
-              const DecodedPositions &d, const std::vector<int> &ownPage, bool allPages,
-              double spread = 0.0)
+// Values of every capture at every sample, scaled between the darkest and
+// brightest capture there: scaled[k * captures + c].
+std::vector<double> scaledValues(const std::vector<Sample> &samples,
+                                 const std::vector<const float *> &planes)
 {
-    Scoring s;
     const size_t captures = planes.size();
-    const std::vector<Sample> samples = samplesOf(d, planes);
-    s.samples = qint64(samples.size());
-    const int pages = light.pages();
-
-    // Values of every capture scaled between the darkest and brightest one.
     std::vector<double> scaled(samples.size() * captures);
     for (size_t k = 0; k < samples.size(); ++k) {
         const size_t i = samples[k].index;
@@ -294,12 +286,22 @@ Scoring score(const PageLight &light, const std::vector<const float *> &planes,
         for (size_t c = 0; c < captures; ++c)
             scaled[k * captures + c] = double(planes[c][i] - lo) / double(hi - lo);
     }
+    return scaled;
+}
 
-    // The spread under which the captures match their own pages best.
+// The spread to assume, searched over kSpreads for the one under which the
+// captures match their own pages best. As written the search stops at the
+// first spread whose mean match is a number (the loop's first test), so it
+// takes kSpreads[0]; widening it would change every check's scores, which
+// is a change of its own.
+double bestSpread(const PageLight &light, const std::vector<Sample> &samples,
+                  const std::vector<double> &scaled, const std::vector<int> &ownPage)
+{
+    const size_t captures = ownPage.size();
     double bestMean = -std::numeric_limits<double>::infinity();
-    s.spread = spread;
+    double best = 0.0;
     for (double spread : kSpreads) {
-        if (s.spread > 0.0)
+        if (best > 0.0)
             break;
         std::vector<Pair> pairs(captures);
         for (size_t k = 0; k < samples.size(); ++k) {
@@ -313,17 +315,36 @@ Scoring score(const PageLight &light, const std::vector<const float *> &planes,
         mean /= double(std::max<size_t>(captures, 1));
         if (mean > bestMean + 1e-9) {
             bestMean = mean;
-            s.spread = spread;
+            best = spread;
         }
     }
-    if (s.spread <= 0.0)
-        s.spread = kSpreads[0];
+    return best > 0.0 ? best : kSpreads[0];
+}
 
-    std::vector<std::vector<Pair>> pairs(captures, std::vector<Pair>(allPages ? size_t(pages) : 1));
+// What the samples add up to: each capture's correlation sums against
+// every page (allPages) or only its own, and its raw values where its page
+// is lit and where it is dark.
+struct Sums {
+    std::vector<std::vector<Pair>> pairs;
+    std::vector<double> litSum, darkSum;
+    std::vector<qint64> litN, darkN;
+};
+
+// Adds up the samples at s.spread, and the strays per bin into s.
+Sums addUp(const PageLight &light, const std::vector<const float *> &planes,
+           const std::vector<Sample> &samples, const std::vector<double> &scaled,
+           const std::vector<int> &ownPage, bool allPages, Scoring &s)
+{
+    const size_t captures = planes.size();
+    const int pages = light.pages();
+    Sums sums;
+    sums.pairs.assign(captures, std::vector<Pair>(allPages ? size_t(pages) : 1));
+    sums.litSum.assign(captures, 0.0);
+    sums.darkSum.assign(captures, 0.0);
+    sums.litN.assign(captures, 0);
+    sums.darkN.assign(captures, 0);
     s.stray.assign(captures, std::vector<double>(kBins, 0.0));
     s.binCount.assign(kBins, 0);
-    std::vector<double> litSum(captures, 0.0), darkSum(captures, 0.0);
-    std::vector<qint64> litN(captures, 0), darkN(captures, 0);
     std::vector<double> expected(static_cast<size_t>(pages));
     for (size_t k = 0; k < samples.size(); ++k) {
         const Sample &sample = samples[k];
@@ -338,37 +359,61 @@ Scoring score(const PageLight &light, const std::vector<const float *> &planes,
                 allPages ? expected[size_t(ownPage[c])] : light.average(ownPage[c], span);
             if (allPages)
                 for (int p = 0; p < pages; ++p)
-                    pairs[c][size_t(p)].add(x, expected[size_t(p)]);
+                    sums.pairs[c][size_t(p)].add(x, expected[size_t(p)]);
             else
-                pairs[c][0].add(x, own);
+                sums.pairs[c][0].add(x, own);
             s.stray[c][size_t(sample.bin)] += std::fabs(x - own);
             const double raw = planes[c][sample.index];
             if (own >= 0.75) {
-                litSum[c] += raw;
-                ++litN[c];
+                sums.litSum[c] += raw;
+                ++sums.litN[c];
             } else if (own <= 0.25) {
-                darkSum[c] += raw;
-                ++darkN[c];
+                sums.darkSum[c] += raw;
+                ++sums.darkN[c];
             }
         }
     }
+    return sums;
+}
+
+// The scores and contrasts from the sums.
+void scoresOf(const PageLight &light, const Sums &sums, const std::vector<int> &ownPage,
+              bool allPages, Scoring &s)
+{
+    const size_t captures = sums.pairs.size();
     s.score.resize(captures);
     s.own.resize(captures);
     s.contrast.resize(captures);
     const qint64 enough = std::max<qint64>(1, s.samples / 100);
     for (size_t c = 0; c < captures; ++c) {
-        for (size_t p = 0; p < pairs[c].size(); ++p)
+        for (size_t p = 0; p < sums.pairs[c].size(); ++p)
             s.score[c].push_back(
-                pairs[c][p].score(light.isUniform(allPages ? int(p) : ownPage[c])));
+                sums.pairs[c][p].score(light.isUniform(allPages ? int(p) : ownPage[c])));
         s.own[c] = allPages ? s.score[c][size_t(ownPage[c])] : s.score[c][0];
-        if (litN[c] >= enough && darkN[c] >= enough) {
-            const double lit = litSum[c] / double(litN[c]);
-            const double dark = darkSum[c] / double(darkN[c]);
+        if (sums.litN[c] >= enough && sums.darkN[c] >= enough) {
+            const double lit = sums.litSum[c] / double(sums.litN[c]);
+            const double dark = sums.darkSum[c] / double(sums.darkN[c]);
             s.contrast[c] = lit + dark > 0.0 ? (lit - dark) / (lit + dark) : 0.0;
         } else {
             s.contrast[c] = std::numeric_limits<double>::quiet_NaN();
         }
     }
+}
+
+// Scores captures (in plan order, capture c shows page ownPage[c]) against
+// pages at the decoded positions.
+// spread: the blur to assume, in footprints; 0 picks one from kSpreads.
+Scoring score(const PageLight &light, const std::vector<const float *> &planes,
+              const DecodedPositions &d, const std::vector<int> &ownPage, bool allPages,
+              double spread = 0.0)
+{
+    Scoring s;
+    const std::vector<Sample> samples = samplesOf(d, planes);
+    s.samples = qint64(samples.size());
+    const std::vector<double> scaled = scaledValues(samples, planes);
+    s.spread = spread > 0.0 ? spread : bestSpread(light, samples, scaled, ownPage);
+    const Sums sums = addUp(light, planes, samples, scaled, ownPage, allPages, s);
+    scoresOf(light, sums, ownPage, allPages, s);
     return s;
 }
 
@@ -387,105 +432,126 @@ QString percent(double share)
     return QString::number(100.0 * share, 'f', share < 0.1 ? 2 : 1);
 }
 
+// The lines of pixels along an axis: 0 rows, 1 columns.
+struct Lines {
+    int axis;
+    int width;
+    int height;
+
+    int count() const { return axis == 0 ? height : width; }
+    int length() const { return axis == 0 ? width : height; }
+    size_t pixelAt(int line, int k) const
+    {
+        return axis == 0 ? size_t(line) * size_t(width) + size_t(k)
+                         : size_t(k) * size_t(width) + size_t(line);
+    }
+};
+
+// The axis along which positions change most, and their sign there; jumps
+// across depth edges say nothing about either.
+void runDirection(const DecodedPositions &d, int &axis, double &direction)
+{
+    const int width = d.width, height = d.height;
+    double sum[2] = {0.0, 0.0};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const size_t i = size_t(y) * size_t(width) + size_t(x);
+            if (!d.valid[i])
+                continue;
+            if (x + 1 < width && d.valid[i + 1])
+                sum[0] +=
+                    std::clamp(double(d.position[i + 1]) - double(d.position[i]), -0.05, 0.05);
+            if (y + 1 < height && d.valid[i + size_t(width)])
+                sum[1] += std::clamp(double(d.position[i + size_t(width)]) - double(d.position[i]),
+                                     -0.05, 0.05);
+        }
+    axis = std::fabs(sum[0]) >= std::fabs(sum[1]) ? 0 : 1;
+    direction = sum[axis] >= 0.0 ? 1.0 : -1.0;
+}
+
+// Every how many pixels of a line to look, so that positions move on by a
+// couple of projector columns from one to the next and noise cannot step
+// back.
+int orderStride(const DecodedPositions &d, const Lines &lines)
+{
+    std::vector<double> steps;
+    for (int line = 0; line < lines.count(); line += std::max(1, lines.count() / 64))
+        for (int k = 0; k + 1 < lines.length(); ++k) {
+            const size_t i = lines.pixelAt(line, k), j = lines.pixelAt(line, k + 1);
+            if (d.valid[i] && d.valid[j])
+                steps.push_back(std::fabs(double(d.position[j]) - double(d.position[i])));
+        }
+    if (steps.empty())
+        return 1;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    const double columns = steps[steps.size() / 2] * (kSamplesPerPage / 2.0);
+    return std::clamp(int(std::ceil(2.0 / std::max(columns, 1e-3))), 1, 64);
+}
+
+// The longest run of values that never falls more than tolerance below its
+// highest value so far, by patience sorting: flag[k] is 1 for the values in
+// it. Returns its length.
+qint64 longestRun(const std::vector<double> &values, double tolerance, std::vector<quint8> &flag)
+{
+    std::vector<double> tails; // tails[n]: the least highest value of a run of n + 1
+    std::vector<int> tailIndex;
+    std::vector<int> previous(values.size(), -1);
+    for (size_t k = 0; k < values.size(); ++k) {
+        const size_t at = size_t(
+            std::upper_bound(tails.begin(), tails.end(), values[k] + tolerance) - tails.begin());
+        previous[k] = at > 0 ? tailIndex[at - 1] : -1;
+        const double highest = at > 0 ? std::max(tails[at - 1], values[k]) : values[k];
+        if (at == tails.size()) {
+            tails.push_back(highest);
+            tailIndex.push_back(int(k));
+        } else {
+            tails[at] = highest;
+            tailIndex[at] = int(k);
+        }
+    }
+    flag.assign(values.size(), 0);
+    qint64 length = 0;
+    for (int k = tailIndex.empty() ? -1 : tailIndex.back(); k >= 0; k = previous[size_t(k)]) {
+        flag[size_t(k)] = 1;
+        ++length;
+    }
+    return length;
+}
+
 } // namespace
 
 RunBack runBack(const DecodedPositions &d, int axis, double direction)
 {
     RunBack r;
-    const int width = d.width, height = d.height;
     r.inOrder.assign(d.valid.size(), 0);
-    if (axis < 0) {
-        // The axis along which positions change most, and their sign there;
-        // jumps across depth edges say nothing about either.
-        double sum[2] = {0.0, 0.0};
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                const size_t i = size_t(y) * size_t(width) + size_t(x);
-                if (!d.valid[i])
-                    continue;
-                if (x + 1 < width && d.valid[i + 1])
-                    sum[0] +=
-                        std::clamp(double(d.position[i + 1]) - double(d.position[i]), -0.05, 0.05);
-                if (y + 1 < height && d.valid[i + size_t(width)])
-                    sum[1] += std::clamp(
-                        double(d.position[i + size_t(width)]) - double(d.position[i]), -0.05, 0.05);
-            }
-        axis = std::fabs(sum[0]) >= std::fabs(sum[1]) ? 0 : 1;
-        direction = sum[axis] >= 0.0 ? 1.0 : -1.0;
-    }
+    if (axis < 0)
+        runDirection(d, axis, direction);
     r.axis = axis;
     r.direction = direction;
-    const int lines = axis == 0 ? height : width;
-    const int length = axis == 0 ? width : height;
-    auto pixelAt = [&](int line, int k) {
-        return axis == 0 ? size_t(line) * size_t(width) + size_t(k)
-                         : size_t(k) * size_t(width) + size_t(line);
-    };
-    // Every k-th pixel of a line, so that positions move on by a couple of
-    // projector columns from one to the next and noise cannot step back.
-    std::vector<double> steps;
-    for (int line = 0; line < lines; line += std::max(1, lines / 64))
-        for (int k = 0; k + 1 < length; ++k) {
-            const size_t i = pixelAt(line, k), j = pixelAt(line, k + 1);
-            if (d.valid[i] && d.valid[j])
-                steps.push_back(std::fabs(double(d.position[j]) - double(d.position[i])));
-        }
-    int stride = 1;
-    if (!steps.empty()) {
-        std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-        const double columns = steps[steps.size() / 2] * (kSamplesPerPage / 2.0);
-        stride = std::clamp(int(std::ceil(2.0 / std::max(columns, 1e-3))), 1, 64);
-    }
-    const double tolerance = d.resolution;
+    const Lines lines{axis, d.width, d.height};
+    const int stride = orderStride(d, lines);
     qint64 sampled = 0, ordered = 0;
     std::vector<double> values;
     std::vector<int> places;
-    std::vector<double> tails; // smallest value ending a run of each length
-    std::vector<int> tailIndex;
-    std::vector<int> previous;
     std::vector<quint8> flag;
-    for (int line = 0; line < lines; ++line) {
+    for (int line = 0; line < lines.count(); ++line) {
         values.clear();
         places.clear();
-        for (int k = 0; k < length; k += stride) {
-            const size_t i = pixelAt(line, k);
+        for (int k = 0; k < lines.length(); k += stride) {
+            const size_t i = lines.pixelAt(line, k);
             if (!d.valid[i])
                 continue;
             values.push_back(direction * double(d.position[i]));
             places.push_back(k);
         }
         sampled += qint64(values.size());
-        // Longest run that never falls more than the resolution below its
-        // highest value so far, by patience sorting: tails[n] is the least
-        // highest value of a run of n + 1.
-        tails.clear();
-        tailIndex.clear();
-        previous.assign(values.size(), -1);
-        for (size_t k = 0; k < values.size(); ++k) {
-            const size_t at =
-                size_t(std::upper_bound(tails.begin(), tails.end(), values[k] + tolerance) -
-                       tails.begin());
-            previous[k] = at > 0 ? tailIndex[at - 1] : -1;
-            const double highest = at > 0 ? std::max(tails[at - 1], values[k]) : values[k];
-            if (at == tails.size()) {
-                tails.push_back(highest);
-                tailIndex.push_back(int(k));
-            } else {
-                tails[at] = highest;
-                tailIndex[at] = int(k);
-            }
-        }
-        flag.assign(values.size(), 0);
-        for (int k = tailIndex.empty() ? -1 : tailIndex.back(); k >= 0; k = previous[size_t(k)]) {
-            flag[size_t(k)] = 1;
-            ++ordered;
-        }
+        ordered += longestRun(values, d.resolution, flag);
         // The pixels between samples go with the nearest sample before them.
         size_t next = 0;
-        for (int k = 0; k < length; ++k) {
+        for (int k = 0; k < lines.length(); ++k) {
             while (next + 1 < places.size() && places[next + 1] <= k)
                 ++next;
-            const size_t i = pixelAt(line, k);
+            const size_t i = lines.pixelAt(line, k);
             if (d.valid[i] && !places.empty())
                 r.inOrder[i] = flag[next];
         }
@@ -494,102 +560,107 @@ RunBack runBack(const DecodedPositions &d, int axis, double direction)
     return r;
 }
 
-CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
-                                 const std::vector<std::vector<int>> &file,
-                                 const std::vector<const float *> &captures, int width, int height,
-                                 const DecodedPositions &decoded)
+namespace
 {
-    CaptureCheckResult result;
-    const CapturePlan &plan = decoder.plan();
-    const int count = int(plan.pages.size());
-    const PageLight light(file, decoder.cellEdges());
-    std::vector<int> ownPage(static_cast<size_t>(count));
-    for (int c = 0; c < count; ++c)
-        ownPage[size_t(c)] = plan.pages[size_t(c)] - 1;
-    result.runBackShare = runBack(decoded).share;
-    if (decoded.validCount == 0) {
-        result.problems << "no pixel decodes, so no capture can be checked: the captures show "
-                           "no pattern with enough contrast";
-        for (int c = 0; c < count; ++c)
-            result.pages.push_back({ownPage[size_t(c)] + 1, c + 1,
-                                    std::numeric_limits<double>::quiet_NaN(), 0.0,
-                                    ownPage[size_t(c)] + 1});
-        return result;
-    }
 
-    // Check on a coarser grid of pixels; decoding it again costs little and
-    // lets other explanations of the captures be tried. order[k]: the
-    // capture taken to show page plan.pages[k].
-    const Grid grid = subsample(captures, width, height);
+// Capture c shows page ownPage[c] (0-based) by the plan.
+std::vector<int> ownPagesOf(const CapturePlan &plan)
+{
+    std::vector<int> ownPage(plan.pages.size());
+    for (size_t c = 0; c < plan.pages.size(); ++c)
+        ownPage[c] = plan.pages[c] - 1;
+    return ownPage;
+}
+
+std::vector<int> identityOrder(int count)
+{
     std::vector<int> identity(static_cast<size_t>(count));
     std::iota(identity.begin(), identity.end(), 0);
+    return identity;
+}
+
+// The captures of the Gray set, if any.
+std::vector<int> grayCapturesOf(const CapturePlan &plan)
+{
     std::vector<int> grayCaptures;
     if (plan.gray >= 0) {
         const CaptureSetRequest &gray = plan.sets[size_t(plan.gray)];
         for (int k = 0; k < gray.patternCount(); ++k)
             grayCaptures.push_back(plan.captureOfPage(gray.page + k));
     }
+    return grayCaptures;
+}
 
-    // One explanation of the captures: an order, and where a Gray capture
-    // is taken to show a stripe inverted, the positions repaired by it.
-    struct Explanation {
-        std::vector<int> order;
-        int inverted = -1;
-        DecodedPositions positions;
-        RunBack back;
-        Scoring scores;
-        int failing = 0;
-        double mean = 0.0;
-        // Captures that fail, and positions running back: two Gray captures
-        // swapped fail no capture but scramble the positions. Depth edges
-        // put a few per cent out of order, which no explanation removes.
-        double cost() const
-        {
-            return failing + kRunBackCost * std::max(0.0, back.share - kSuspectRunBackShare);
-        }
-    };
-    Scoring first;
-    // Each explanation finds the direction its positions run in: scrambled
-    // positions may point the other way.
-    auto judge = [&](Explanation &e) {
-        e.back = runBack(e.positions);
-        e.scores = score(light, grid.pointers(e.order), e.positions, ownPage, false, first.spread);
-        e.failing = failures(e.scores.own);
-        e.mean = meanOf(e.scores.own);
-    };
-    Explanation best;
-    best.order = identity;
-    best.positions = decoder.decode(grid.pointers(identity), grid.width, grid.height);
-    first = score(light, grid.pointers(identity), best.positions, ownPage, false);
-    judge(best);
+// One explanation of the captures: an order (order[k]: the capture taken to
+// show page plan.pages[k]), and where a Gray capture is taken to show a
+// stripe inverted, the positions repaired by it.
+struct Explanation {
+    std::vector<int> order;
+    int inverted = -1;
+    DecodedPositions positions;
+    RunBack back;
+    Scoring scores;
+    int failing = 0;
+    double mean = 0.0;
+    // Captures that fail, and positions running back: two Gray captures
+    // swapped fail no capture but scramble the positions. Depth edges
+    // put a few per cent out of order, which no explanation removes.
+    double cost() const
+    {
+        return failing + kRunBackCost * std::max(0.0, back.share - kSuspectRunBackShare);
+    }
+};
 
-    auto swapped = [&](const Explanation &from, int a, int b) {
+bool better(const Explanation &a, const Explanation &b)
+{
+    if (a.cost() < b.cost() - kExplanationGain)
+        return true;
+    return a.cost() <= b.cost() && a.mean > b.mean + kHypothesisGain &&
+           a.back.share <= b.back.share;
+}
+
+// Decodes and scores explanations of the captures on a coarser grid of
+// pixels: decoding it again costs little and lets other explanations be
+// tried. The blur is the one under which the plan's order matches best.
+class Explainer
+{
+public:
+    Explainer(const CaptureDecoder &decoder, const PageLight &light, const Grid &grid,
+              const std::vector<int> &ownPage)
+        : decoder(decoder), light(light), grid(grid), ownPage(ownPage)
+    {
+        planned.order = identityOrder(int(ownPage.size()));
+        planned.positions = decoder.decode(grid.pointers(planned.order), grid.width, grid.height);
+        spread =
+            score(light, grid.pointers(planned.order), planned.positions, ownPage, false).spread;
+        judge(planned);
+    }
+
+    // The plan's own order.
+    const Explanation &plan() const { return planned; }
+    double blur() const { return spread; }
+
+    Explanation swapped(const Explanation &from, int a, int b) const
+    {
         Explanation e;
         e.order = from.order;
         std::swap(e.order[size_t(a)], e.order[size_t(b)]);
         e.positions = decoder.decode(grid.pointers(e.order), grid.width, grid.height);
         judge(e);
         return e;
-    };
+    }
+
     // A Gray capture showing part of its page inverted mirrors the code
     // there: decode with the capture's negative (between the darkest and
     // brightest capture of each pixel) and take, pixel by pixel, whichever
     // decode is in order.
-    auto inverted = [&](const Explanation &from, int c) {
+    Explanation inverted(const Explanation &from, int c) const
+    {
         Explanation e;
         e.order = from.order;
         e.inverted = c;
         const size_t k = size_t(std::find(e.order.begin(), e.order.end(), c) - e.order.begin());
-        const std::vector<float> &plane = grid.planes[size_t(c)];
-        std::vector<float> negative(plane.size());
-        for (size_t i = 0; i < negative.size(); ++i) {
-            float lo = plane[i], hi = plane[i];
-            for (const std::vector<float> &other : grid.planes) {
-                lo = std::min(lo, other[i]);
-                hi = std::max(hi, other[i]);
-            }
-            negative[i] = lo + hi - plane[i];
-        }
+        const std::vector<float> negative = negativeOf(c);
         std::vector<const float *> planes = grid.pointers(e.order);
         planes[k] = negative.data();
         const DecodedPositions d = decoder.decode(planes, grid.width, grid.height);
@@ -603,162 +674,257 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
         }
         judge(e);
         return e;
-    };
-    auto better = [](const Explanation &a, const Explanation &b) {
-        if (a.cost() < b.cost() - kExplanationGain)
-            return true;
-        return a.cost() <= b.cost() && a.mean > b.mean + kHypothesisGain &&
-               a.back.share <= b.back.share;
-    };
-
-    // Captures out of order or inverted: try swapping pairs that involve a
-    // capture failing, pairs of Gray captures when positions run back (two
-    // Gray captures swapped decode to a code every pixel finds consistent)
-    // and each Gray capture inverted; keep what explains the captures best.
-    // A few rounds for more than one fault.
-    for (int round = 0; round < 3 && best.cost() > 0.0; ++round) {
-        const bool runsBack = best.back.share > kSuspectRunBackShare;
-        std::vector<bool> failing(static_cast<size_t>(count), false);
-        for (int k = 0; k < count; ++k)
-            failing[size_t(best.order[size_t(k)])] = best.scores.own[size_t(k)] < kMinPageMatch;
-        Explanation next;
-        bool found = false;
-        auto consider = [&](Explanation &&e) {
-            if (better(e, found ? next : best)) {
-                next = std::move(e);
-                found = true;
-            }
-        };
-        for (int a = 0; a < count; ++a)
-            for (int b = a + 1; b < count; ++b) {
-                const int ca = best.order[size_t(a)], cb = best.order[size_t(b)];
-                const bool grayPair = std::count(grayCaptures.begin(), grayCaptures.end(), ca) &&
-                                      std::count(grayCaptures.begin(), grayCaptures.end(), cb);
-                if (!failing[size_t(ca)] && !failing[size_t(cb)] && !(runsBack && grayPair))
-                    continue;
-                // Believed only when both captures match the pages they
-                // are then taken to show.
-                Explanation e = swapped(best, a, b);
-                if (e.scores.own[size_t(a)] >= kMinPageMatch &&
-                    e.scores.own[size_t(b)] >= kMinPageMatch)
-                    consider(std::move(e));
-            }
-        if (runsBack && best.inverted < 0)
-            for (int c : grayCaptures)
-                consider(inverted(best, c));
-        if (!found)
-            break;
-        best = std::move(next);
     }
-    const std::vector<int> order = best.order;
-    const int invertedCapture = best.inverted;
-    const DecodedPositions &positions = best.positions;
+
+private:
+    // Each explanation finds the direction its positions run in: scrambled
+    // positions may point the other way.
+    void judge(Explanation &e) const
+    {
+        e.back = runBack(e.positions);
+        e.scores = score(light, grid.pointers(e.order), e.positions, ownPage, false, spread);
+        e.failing = failures(e.scores.own);
+        e.mean = meanOf(e.scores.own);
+    }
+
+    std::vector<float> negativeOf(int c) const
+    {
+        const std::vector<float> &plane = grid.planes[size_t(c)];
+        std::vector<float> negative(plane.size());
+        for (size_t i = 0; i < negative.size(); ++i) {
+            float lo = plane[i], hi = plane[i];
+            for (const std::vector<float> &other : grid.planes) {
+                lo = std::min(lo, other[i]);
+                hi = std::max(hi, other[i]);
+            }
+            negative[i] = lo + hi - plane[i];
+        }
+        return negative;
+    }
+
+    const CaptureDecoder &decoder;
+    const PageLight &light;
+    const Grid &grid;
+    const std::vector<int> &ownPage;
+    Explanation planned;
+    double spread = 0.0;
+};
+
+// One round of the search: swapped pairs that involve a capture failing,
+// pairs of Gray captures when positions run back (two Gray captures
+// swapped decode to a code every pixel finds consistent) and each Gray
+// capture inverted. Replaces best with what explains the captures better,
+// if anything does.
+bool improve(const Explainer &x, const std::vector<int> &grayCaptures, Explanation &best)
+{
+    const int count = int(best.order.size());
+    const bool runsBack = best.back.share > kSuspectRunBackShare;
+    std::vector<bool> failing(static_cast<size_t>(count), false);
+    for (int k = 0; k < count; ++k)
+        failing[size_t(best.order[size_t(k)])] = best.scores.own[size_t(k)] < kMinPageMatch;
+    Explanation next;
+    bool found = false;
+    auto consider = [&](Explanation &&e) {
+        if (better(e, found ? next : best)) {
+            next = std::move(e);
+            found = true;
+        }
+    };
+    auto isGray = [&](int c) { return std::count(grayCaptures.begin(), grayCaptures.end(), c); };
+    for (int a = 0; a < count; ++a)
+        for (int b = a + 1; b < count; ++b) {
+            const int ca = best.order[size_t(a)], cb = best.order[size_t(b)];
+            const bool grayPair = isGray(ca) && isGray(cb);
+            if (!failing[size_t(ca)] && !failing[size_t(cb)] && !(runsBack && grayPair))
+                continue;
+            // Believed only when both captures match the pages they are
+            // then taken to show.
+            Explanation e = x.swapped(best, a, b);
+            if (e.scores.own[size_t(a)] >= kMinPageMatch &&
+                e.scores.own[size_t(b)] >= kMinPageMatch)
+                consider(std::move(e));
+        }
+    if (runsBack && best.inverted < 0)
+        for (int c : grayCaptures)
+            consider(x.inverted(best, c));
+    if (found)
+        best = std::move(next);
+    return found;
+}
+
+// Captures out of order or inverted: what explains the captures best,
+// starting from the plan. A few rounds for more than one fault.
+Explanation explain(const Explainer &x, const std::vector<int> &grayCaptures)
+{
+    Explanation best = x.plan();
+    for (int round = 0; round < 3 && best.cost() > 0.0; ++round)
+        if (!improve(x, grayCaptures, best))
+            break;
+    return best;
+}
+
+// What is said of capture c (0-based, showing page own) from its scores
+// against every page: returns whether it fails.
+bool judgePage(int c, int own, const std::vector<double> &row, double contrast,
+               CaptureCheckResult &result)
+{
+    int best = own;
+    for (int p = 0; p < int(row.size()); ++p)
+        if (row[size_t(p)] > row[size_t(best)])
+            best = p;
+    if (row[size_t(own)] >= row[size_t(best)] - kTie)
+        best = own;
+    PageMatch m;
+    m.page = own + 1;
+    m.capture = c + 1;
+    m.match = row[size_t(own)];
+    m.bestPage = best + 1;
+    m.contrast = contrast;
+    result.pages.push_back(m);
+    if (best != own && row[size_t(best)] >= kMinPageMatch) {
+        result.problems << QString("capture %1 shows page %2").arg(c + 1).arg(best + 1);
+        return true;
+    }
+    if (m.match < kMinPageMatch) {
+        QString text = QString("capture %1 matches page %2 only to %3")
+                           .arg(c + 1)
+                           .arg(own + 1)
+                           .arg(m.match, 0, 'f', 2);
+        if (best != own)
+            text += QString(" (page %1 to %2)").arg(best + 1).arg(row[size_t(best)], 0, 'f', 2);
+        result.problems << text;
+        return true;
+    }
+    return false;
+}
+
+// Stretches of the window where the capture scored in row k strays from
+// its page while the others follow theirs: a stripe the projector shows
+// otherwise. Names them as capture c against page `page`; returns whether
+// it named any.
+bool nameStrays(const Scoring &s, int k, int c, int page, QStringList &problems)
+{
+    const int count = int(s.stray.size());
+    bool named = false;
+    int runStart = -1;
+    double runPeak = 0.0;
+    auto flush = [&](int endBin) {
+        // A stretch of one bin only where the capture is far off there.
+        if (runStart >= 0 && (endBin - runStart >= 2 || runPeak >= kBinFarStray)) {
+            problems << QString("capture %1 differs from page %2 at projector columns %3 to %4")
+                            .arg(c + 1)
+                            .arg(page)
+                            .arg(runStart * kBinColumns)
+                            .arg(endBin * kBinColumns - 1);
+            named = true;
+        }
+        runStart = -1;
+        runPeak = 0.0;
+    };
+    // Bins with too few pixels to tell neither start nor end a stretch.
+    int lastStray = -1;
+    for (int b = 0; b < kBins; ++b) {
+        const int n = s.binCount[size_t(b)];
+        if (n < kBinMinSamples)
+            continue;
+        const double mine = s.stray[size_t(k)][size_t(b)] / n;
+        std::vector<double> others;
+        for (int o = 0; o < count; ++o)
+            if (o != k)
+                others.push_back(s.stray[size_t(o)][size_t(b)] / n);
+        std::sort(others.begin(), others.end());
+        const double typical = others.empty() ? 0.0 : others[others.size() / 2];
+        if (mine > kBinStray && typical < kBinOthersStray) {
+            if (runStart < 0)
+                runStart = b;
+            lastStray = b;
+            runPeak = std::max(runPeak, mine);
+        } else {
+            flush(lastStray + 1);
+        }
+    }
+    flush(lastStray + 1);
+    return named;
+}
+
+// Stretches where captures the check did not fail stray from their pages,
+// each scored in its own row; and the capture taken to show part of its page
+// inverted (-1 for none) when no stretch of it is named.
+void nameStrayingCaptures(const Scoring &s, const std::vector<int> &rowOfCapture,
+                          const std::vector<bool> &failed, const std::vector<int> &ownPage,
+                          int inverted, QStringList &problems)
+{
+    bool invertedNamed = false;
+    for (int c = 0; c < int(ownPage.size()); ++c) {
+        const int k = rowOfCapture[size_t(c)];
+        if (failed[size_t(c)] || k != c)
+            continue;
+        if (nameStrays(s, k, c, ownPage[size_t(c)] + 1, problems))
+            invertedNamed = invertedNamed || c == inverted;
+    }
+    if (inverted >= 0 && !invertedNamed && !failed[size_t(inverted)])
+        problems << QString("capture %1 differs from page %2: part of it is inverted")
+                        .arg(inverted + 1)
+                        .arg(ownPage[size_t(inverted)] + 1);
+}
+
+// No pixel decodes: nothing to check against.
+CaptureCheckResult uncheckable(const std::vector<int> &ownPage, CaptureCheckResult result)
+{
+    result.problems << "no pixel decodes, so no capture can be checked: the captures show "
+                       "no pattern with enough contrast";
+    for (size_t c = 0; c < ownPage.size(); ++c)
+        result.pages.push_back({ownPage[c] + 1, int(c) + 1,
+                                std::numeric_limits<double>::quiet_NaN(), 0.0, ownPage[c] + 1});
+    return result;
+}
+
+} // namespace
+
+CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
+                                 const std::vector<std::vector<int>> &file,
+                                 const std::vector<const float *> &captures, int width, int height,
+                                 const DecodedPositions &decoded)
+{
+    CaptureCheckResult result;
+    const std::vector<int> ownPage = ownPagesOf(decoder.plan());
+    const int count = int(ownPage.size());
+    result.runBackShare = runBack(decoded).share;
+    if (decoded.validCount == 0)
+        return uncheckable(ownPage, result);
+
+    const PageLight light(file, decoder.cellEdges());
+    const Grid grid = subsample(captures, width, height);
+    const Explainer explainer(decoder, light, grid, ownPage);
+    const Explanation best = explain(explainer, grayCapturesOf(decoder.plan()));
 
     // The final scores: every capture against every page, at the positions
-    // of the order that explains the captures best.
-    const std::vector<const float *> planes = grid.pointers(order);
-    const Scoring s = score(light, planes, positions, ownPage, true, first.spread);
-    // Scores are by page; report them by capture.
-    std::vector<int> pageIndexOfCapture(static_cast<size_t>(count));
+    // of the order that explains the captures best. Row k of the scores
+    // holds capture order[k]; its scores against every page do not depend
+    // on which page it was taken to show.
+    const Scoring s =
+        score(light, grid.pointers(best.order), best.positions, ownPage, true, explainer.blur());
+    std::vector<int> rowOfCapture(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k)
-        pageIndexOfCapture[size_t(order[size_t(k)])] = k;
-    const int pageCount = light.pages();
+        rowOfCapture[size_t(best.order[size_t(k)])] = k;
     std::vector<bool> failed(static_cast<size_t>(count), false);
     for (int c = 0; c < count; ++c) {
-        // Row k of the scores holds capture order[k]; its scores against
-        // every page do not depend on which page it was taken to show.
-        const int k = pageIndexOfCapture[size_t(c)];
-        const std::vector<double> &row = s.score[size_t(k)];
-        const int own = ownPage[size_t(c)];
-        int best = own;
-        for (int p = 0; p < pageCount; ++p)
-            if (row[size_t(p)] > row[size_t(best)])
-                best = p;
-        if (row[size_t(own)] >= row[size_t(best)] - kTie)
-            best = own;
-        PageMatch m;
-        m.page = own + 1;
-        m.capture = c + 1;
-        m.match = row[size_t(own)];
-        m.bestPage = best + 1;
-        m.contrast = s.contrast[size_t(k)]; // against page k; redone below if k != c
-        result.pages.push_back(m);
-        if (best != own && row[size_t(best)] >= kMinPageMatch) {
-            result.problems << QString("capture %1 shows page %2").arg(c + 1).arg(best + 1);
-            failed[size_t(c)] = true;
-        } else if (m.match < kMinPageMatch) {
-            QString text = QString("capture %1 matches page %2 only to %3")
-                               .arg(c + 1)
-                               .arg(own + 1)
-                               .arg(m.match, 0, 'f', 2);
-            if (best != own)
-                text += QString(" (page %1 to %2)").arg(best + 1).arg(row[size_t(best)], 0, 'f', 2);
-            result.problems << text;
-            failed[size_t(c)] = true;
-        }
+        const int k = rowOfCapture[size_t(c)];
+        // Contrast against page k; redone below if k != c.
+        failed[size_t(c)] =
+            judgePage(c, ownPage[size_t(c)], s.score[size_t(k)], s.contrast[size_t(k)], result);
     }
     // Contrast where the scored order was not the plan's: measure each
     // capture against its own page.
-    if (order != identity) {
+    const std::vector<int> &planned = explainer.plan().order;
+    if (best.order != planned) {
         const Scoring plain =
-            score(light, grid.pointers(identity), positions, ownPage, false, first.spread);
+            score(light, grid.pointers(planned), best.positions, ownPage, false, explainer.blur());
         for (int c = 0; c < count; ++c)
             result.pages[size_t(c)].contrast = plain.contrast[size_t(c)];
     }
 
-    // Stretches of the window where one capture strays from its page while
-    // the others follow theirs: a stripe the projector shows otherwise.
-    bool invertedNamed = false;
-    for (int c = 0; c < count; ++c) {
-        const int k = pageIndexOfCapture[size_t(c)];
-        if (failed[size_t(c)] || k != c)
-            continue;
-        int runStart = -1;
-        double runPeak = 0.0;
-        auto flush = [&](int endBin) {
-            // A stretch of one bin only where the capture is far off there.
-            if (runStart >= 0 && (endBin - runStart >= 2 || runPeak >= kBinFarStray)) {
-                result.problems << QString("capture %1 differs from page %2 at projector "
-                                           "columns %3 to %4")
-                                       .arg(c + 1)
-                                       .arg(ownPage[size_t(c)] + 1)
-                                       .arg(runStart * kBinColumns)
-                                       .arg(endBin * kBinColumns - 1);
-                invertedNamed = invertedNamed || c == invertedCapture;
-            }
-            runStart = -1;
-            runPeak = 0.0;
-        };
-        // Bins with too few pixels to tell neither start nor end a stretch.
-        int lastStray = -1;
-        for (int b = 0; b < kBins; ++b) {
-            const int n = s.binCount[size_t(b)];
-            if (n < kBinMinSamples)
-                continue;
-            const double mine = s.stray[size_t(k)][size_t(b)] / n;
-            std::vector<double> others;
-            for (int o = 0; o < count; ++o)
-                if (o != k)
-                    others.push_back(s.stray[size_t(o)][size_t(b)] / n);
-            std::sort(others.begin(), others.end());
-            const double typical = others.empty() ? 0.0 : others[others.size() / 2];
-            const bool strays = mine > kBinStray && typical < kBinOthersStray;
-            if (strays) {
-                if (runStart < 0)
-                    runStart = b;
-                lastStray = b;
-                runPeak = std::max(runPeak, mine);
-            } else {
-                flush(lastStray + 1);
-            }
-        }
-        flush(lastStray + 1);
-    }
-    if (invertedCapture >= 0 && !invertedNamed && !failed[size_t(invertedCapture)])
-        result.problems << QString("capture %1 differs from page %2: part of it is inverted")
-                               .arg(invertedCapture + 1)
-                               .arg(ownPage[size_t(invertedCapture)] + 1);
-
+    nameStrayingCaptures(s, rowOfCapture, failed, ownPage, best.inverted, result.problems);
     if (result.runBackShare > kMaxRunBackShare)
         result.problems << QString("decoded positions run back against the others' at %1 % "
                                    "of the valid pixels, where depth edges give under %2 %")

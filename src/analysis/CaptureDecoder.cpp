@@ -40,6 +40,9 @@ constexpr float kKnownContrast = 0.5f;
 // Brightness bins of the noise measure.
 constexpr int kNoiseLevels = 16;
 
+// The modulation of a set that is absent: never below the threshold.
+constexpr float kAbsent = std::numeric_limits<float>::infinity();
+
 // Positions beyond the window's edges by more than this are not lit.
 constexpr float kWindowMargin = 0.02f;
 
@@ -338,7 +341,7 @@ CaptureDecoder::CaptureDecoder(const CapturePlan &plan, const ScanTiming &t) : p
 }
 
 // One row of pixels decoded. Modulations of sets that are absent are
-// infinite, so that they never fall below the threshold.
+// kAbsent.
 struct CaptureDecoder::Row {
     std::vector<float> u;
     std::vector<float> modulation; // of the set that places the pixel
@@ -351,14 +354,16 @@ struct CaptureDecoder::Row {
     // Without references and a fine set, the Michelson contrast between the
     // Gray captures' darkest and brightest; infinite otherwise.
     std::vector<float> contrast;
-    // working space
-    std::vector<float> zc, zs, sum;
+    // working space; squareCos and squareSin hold the square wave's
+    // quadrature when zc and zs hold the phase set's
+    std::vector<float> zc, zs, sum, squareCos, squareSin;
     std::vector<int> code;
 
     explicit Row(int width)
     {
-        for (std::vector<float> *v : {&u, &modulation, &gray, &phase, &square, &reference,
-                                      &threshold, &weakest, &contrast, &zc, &zs, &sum})
+        for (std::vector<float> *v :
+             {&u, &modulation, &gray, &phase, &square, &reference, &threshold, &weakest, &contrast,
+              &zc, &zs, &sum, &squareCos, &squareSin})
             v->resize(size_t(width));
         saturated.resize(size_t(width));
         disagree.resize(size_t(width));
@@ -395,207 +400,253 @@ struct CaptureDecoder::Tally {
 
 void CaptureDecoder::decodeRow(const Roles &r, size_t offset, int width, Row &row) const
 {
-    constexpr float none = std::numeric_limits<float>::infinity();
     const size_t w = size_t(width);
-    // Sums over the captures first, a capture at a time along the row.
-    {
-        float *bright = row.sum.data();
-        std::fill(bright, bright + w, 0.0f);
-        for (const float *c : r.all) {
-            const float *v = c + offset;
-            for (size_t x = 0; x < w; ++x)
-                bright[x] = std::max(bright[x], v[x]);
-        }
-        for (size_t x = 0; x < w; ++x) {
-            row.saturated[x] = bright[x] >= kSaturatedLevel;
-            row.disagree[x] = 0;
-        }
-    }
-    bool haveThreshold = false;
-    std::fill(row.reference.begin(), row.reference.end(), none);
-    if (r.dark && r.light) {
-        const float *d = r.dark + offset;
-        const float *l = r.light + offset;
-        for (size_t x = 0; x < w; ++x) {
-            row.reference[x] = 0.5f * std::fabs(l[x] - d[x]);
-            row.threshold[x] = 0.5f * (d[x] + l[x]);
-        }
-        haveThreshold = true;
-    }
+    markSaturated(r, offset, w, row);
+    bool haveThreshold = referenceSums(r, offset, w, row);
+    haveThreshold = phaseSums(r, offset, w, haveThreshold, row);
+    haveThreshold = squareSums(r, offset, w, haveThreshold, row);
+    grayCode(r, offset, w, haveThreshold, row);
+    if (p.fine >= 0)
+        placeByFineSet(w, row);
+    else
+        placeWithinStripe(r, offset, w, row);
+}
 
-    // N-step phase: pattern k is a - b cos(phase - shift_k).
-    std::fill(row.phase.begin(), row.phase.end(), none);
-    const int n = steps;
-    if (n > 0) {
-        std::fill(row.zc.begin(), row.zc.end(), 0.0f);
-        std::fill(row.zs.begin(), row.zs.end(), 0.0f);
-        std::fill(row.sum.begin(), row.sum.end(), 0.0f);
-        float *zc = row.zc.data(), *zs = row.zs.data(), *sum = row.sum.data();
-        for (int k = 0; k < n; ++k) {
-            const float *v = r.phase[size_t(k)] + offset;
-            const float c = shiftCos[size_t(k)], s = shiftSin[size_t(k)];
-            for (size_t x = 0; x < w; ++x) {
-                zc[x] += v[x] * c;
-                zs[x] += v[x] * s;
-                sum[x] += v[x];
-            }
-        }
-        const float scale = 2.0f / float(n);
-        for (size_t x = 0; x < w; ++x) {
-            row.phase[x] = scale * std::sqrt(zc[x] * zc[x] + zs[x] * zs[x]);
-            if (!haveThreshold)
-                row.threshold[x] = sum[x] / float(n);
-        }
-        haveThreshold = true;
-    }
-    // Square wave: pattern q is lit where (segment + q) mod 4 is 2 or 3; its
-    // fundamental is a + b cos(psi + (q + 1) pi / 2), where psi runs through
-    // 2 pi over a period, pi / 2 per segment. zc and zs hold cos and sin of
-    // psi times 2 b when there is no phase set to use them.
-    std::fill(row.square.begin(), row.square.end(), none);
-    std::vector<float> squareCos, squareSin;
-    if (squarePeriods > 0) {
-        const float *i0 = r.square[0] + offset, *i1 = r.square[1] + offset;
-        const float *i2 = r.square[2] + offset, *i3 = r.square[3] + offset;
-        const bool own = n == 0;
-        float *c = own ? row.zc.data() : (squareCos.resize(w), squareCos.data());
-        float *s = own ? row.zs.data() : (squareSin.resize(w), squareSin.data());
-        for (size_t x = 0; x < w; ++x) {
-            c[x] = i3[x] - i1[x];
-            s[x] = i2[x] - i0[x];
-            row.square[x] = 0.5f * std::sqrt(c[x] * c[x] + s[x] * s[x]);
-            if (!haveThreshold)
-                row.threshold[x] = 0.25f * (i0[x] + i1[x] + i2[x] + i3[x]);
-        }
-        haveThreshold = true;
-    }
-
-    // Gray code: bits against the threshold, and the mean distance from it.
-    // At any place at most one bit is at its stripe edge, so the mean stays
-    // near the swing.
-    std::fill(row.gray.begin(), row.gray.end(), none);
-    std::fill(row.weakest.begin(), row.weakest.end(), none);
-    std::fill(row.contrast.begin(), row.contrast.end(), none);
-    const int m = grayBits;
-    if (m > 0) {
-        if (!haveThreshold) {
-            // Gray code alone: midway between the darkest and brightest of
-            // its captures (the stripe lit in none of them is lost).
-            float *lo = row.zc.data(), *hi = row.zs.data();
-            std::copy(r.gray[0] + offset, r.gray[0] + offset + w, lo);
-            std::copy(r.gray[0] + offset, r.gray[0] + offset + w, hi);
-            for (int b = 1; b < m; ++b) {
-                const float *v = r.gray[size_t(b)] + offset;
-                for (size_t x = 0; x < w; ++x) {
-                    lo[x] = std::min(lo[x], v[x]);
-                    hi[x] = std::max(hi[x], v[x]);
-                }
-            }
-            for (size_t x = 0; x < w; ++x) {
-                row.threshold[x] = 0.5f * (lo[x] + hi[x]);
-                row.contrast[x] = (hi[x] - lo[x]) / std::max(hi[x] + lo[x], 1e-6f);
-            }
-        }
-        std::fill(row.code.begin(), row.code.end(), 0);
-        std::fill(row.gray.begin(), row.gray.end(), 0.0f);
-        int *code = row.code.data();
-        float *margin = row.gray.data();
-        float *weakest = row.weakest.data();
-        const float *threshold = row.threshold.data();
-        for (int b = 0; b < m; ++b) {
-            const float *v = r.gray[size_t(b)] + offset;
-            for (size_t x = 0; x < w; ++x) {
-                code[x] = (code[x] << 1) | (v[x] > threshold[x] ? 1 : 0);
-                const float distance = std::fabs(v[x] - threshold[x]);
-                margin[x] += distance;
-                weakest[x] = std::min(weakest[x], distance);
-            }
-        }
-        const float inverse = 1.0f / float(m);
+// Pixels saturated in any capture; none disagrees yet.
+void CaptureDecoder::markSaturated(const Roles &r, size_t offset, size_t w, Row &row) const
+{
+    float *bright = row.sum.data();
+    std::fill(bright, bright + w, 0.0f);
+    for (const float *c : r.all) {
+        const float *v = c + offset;
         for (size_t x = 0; x < w; ++x)
-            margin[x] *= inverse;
+            bright[x] = std::max(bright[x], v[x]);
     }
+    for (size_t x = 0; x < w; ++x) {
+        row.saturated[x] = bright[x] >= kSaturatedLevel;
+        row.disagree[x] = 0;
+    }
+}
 
-    // Positions, a pixel at a time.
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    if (p.fine >= 0) {
-        const bool phaseFine = p.fine == p.phase;
-        const float period = 2.0f / float(periods); // in u
-        const float quarter = 0.25f * period;
-        const float *mod = phaseFine ? row.phase.data() : row.square.data();
-        std::copy(mod, mod + w, row.modulation.begin());
-        const float *c = phaseFine || n == 0 ? row.zc.data() : squareCos.data();
-        const float *s = phaseFine || n == 0 ? row.zs.data() : squareSin.data();
+// The references' modulation and, midway between them, the threshold.
+// Returns whether they set the threshold.
+bool CaptureDecoder::referenceSums(const Roles &r, size_t offset, size_t w, Row &row) const
+{
+    std::fill(row.reference.begin(), row.reference.end(), kAbsent);
+    if (!(r.dark && r.light))
+        return false;
+    const float *d = r.dark + offset;
+    const float *l = r.light + offset;
+    for (size_t x = 0; x < w; ++x) {
+        row.reference[x] = 0.5f * std::fabs(l[x] - d[x]);
+        row.threshold[x] = 0.5f * (d[x] + l[x]);
+    }
+    return true;
+}
+
+// N-step phase: pattern k is a - b cos(phase - shift_k). Leaves the
+// quadrature sums in zc and zs, sets the threshold unless one is set
+// (haveThreshold), and returns whether one is set now.
+bool CaptureDecoder::phaseSums(const Roles &r, size_t offset, size_t w, bool haveThreshold,
+                               Row &row) const
+{
+    std::fill(row.phase.begin(), row.phase.end(), kAbsent);
+    const int n = steps;
+    if (n <= 0)
+        return haveThreshold;
+    std::fill(row.zc.begin(), row.zc.end(), 0.0f);
+    std::fill(row.zs.begin(), row.zs.end(), 0.0f);
+    std::fill(row.sum.begin(), row.sum.end(), 0.0f);
+    float *zc = row.zc.data(), *zs = row.zs.data(), *sum = row.sum.data();
+    for (int k = 0; k < n; ++k) {
+        const float *v = r.phase[size_t(k)] + offset;
+        const float c = shiftCos[size_t(k)], s = shiftSin[size_t(k)];
         for (size_t x = 0; x < w; ++x) {
-            const int stripe = m > 0 ? stripeOfCode[size_t(row.code[x])] : -1;
-            float lo = 0.0f, hi = 0.0f, centre = 0.0f;
-            if (stripe >= 0) {
-                lo = stripeLo[size_t(stripe)];
-                hi = stripeHi[size_t(stripe)];
-                centre = 0.5f * (lo + hi);
-            }
-            float u;
-            if (phaseFine) {
-                // Sampled position within the period, -period / 2 ..
-                // period / 2 around a period centre; the Gray stripe picks
-                // the period.
-                const float phase = fastAtan2(-s[x], -c[x]);
-                float t = phase * float(1.0 / kPi) / float(periods);
-                if (stripe >= 0)
-                    t += period * nearest((centre - t) / period);
-                u = playedPosition(t);
-            } else {
-                // Place within the period in segments, 0 .. 4.
-                float place = fastAtan2(s[x], c[x]) * float(2.0 / kPi);
-                if (place < 0.0f)
-                    place += 4.0f;
-                float segment = place;
-                if (stripe >= 0) {
-                    const float centreSegment = (centre + 1.0f) * 0.5f * float(4 * squarePeriods);
-                    segment += 4.0f * nearest((centreSegment - place) * 0.25f);
-                }
-                const int k = std::clamp(int(std::floor(segment)), 0, 4 * squarePeriods - 1);
-                const float f = std::clamp(segment - float(k), 0.0f, 1.0f);
-                u = segmentLo[size_t(k)] + f * (segmentHi[size_t(k)] - segmentLo[size_t(k)]);
-            }
-            // Gray stripe and phase must tell the same story to within a
-            // quarter period (an empty stripe has lo > hi and never does).
-            bool disagree = stripe >= 0 && !(u >= lo - quarter && u <= hi + quarter && lo <= hi);
-            disagree = disagree || !(u >= -1.0f - kWindowMargin && u <= 1.0f + kWindowMargin);
-            row.u[x] = u;
-            row.disagree[x] = disagree;
+            zc[x] += v[x] * c;
+            zs[x] += v[x] * s;
+            sum[x] += v[x];
         }
-    } else {
-        const float *mod = r.dark && r.light ? row.reference.data() : row.gray.data();
-        std::copy(mod, mod + w, row.modulation.begin());
-        // Within the stripe: the camera blurs its edges, so the bit that
-        // changes at each edge is partway to the threshold near that edge.
-        // How far each is from the threshold, over the swing, places the
-        // pixel between the two edges (the blur's width cancels out); deep
-        // in a wide stripe both are at full swing and the pixel is put at
-        // the centre.
+    }
+    const float scale = 2.0f / float(n);
+    for (size_t x = 0; x < w; ++x) {
+        row.phase[x] = scale * std::sqrt(zc[x] * zc[x] + zs[x] * zs[x]);
+        if (!haveThreshold)
+            row.threshold[x] = sum[x] / float(n);
+    }
+    return true;
+}
+
+// Square wave: pattern q is lit where (segment + q) mod 4 is 2 or 3; its
+// fundamental is a + b cos(psi + (q + 1) pi / 2), where psi runs through
+// 2 pi over a period, pi / 2 per segment. Cos and sin of psi times 2 b go
+// to zc and zs when there is no phase set to use them, else to squareCos
+// and squareSin. Threshold as for phaseSums.
+bool CaptureDecoder::squareSums(const Roles &r, size_t offset, size_t w, bool haveThreshold,
+                                Row &row) const
+{
+    std::fill(row.square.begin(), row.square.end(), kAbsent);
+    if (squarePeriods <= 0)
+        return haveThreshold;
+    const float *i0 = r.square[0] + offset, *i1 = r.square[1] + offset;
+    const float *i2 = r.square[2] + offset, *i3 = r.square[3] + offset;
+    const bool own = steps == 0;
+    float *c = own ? row.zc.data() : row.squareCos.data();
+    float *s = own ? row.zs.data() : row.squareSin.data();
+    for (size_t x = 0; x < w; ++x) {
+        c[x] = i3[x] - i1[x];
+        s[x] = i2[x] - i0[x];
+        row.square[x] = 0.5f * std::sqrt(c[x] * c[x] + s[x] * s[x]);
+        if (!haveThreshold)
+            row.threshold[x] = 0.25f * (i0[x] + i1[x] + i2[x] + i3[x]);
+    }
+    return true;
+}
+
+// Gray code: bits against the threshold, and the mean distance from it.
+// At any place at most one bit is at its stripe edge, so the mean stays
+// near the swing. Without a threshold from the other sets (haveThreshold)
+// the Gray captures set their own.
+void CaptureDecoder::grayCode(const Roles &r, size_t offset, size_t w, bool haveThreshold,
+                              Row &row) const
+{
+    std::fill(row.gray.begin(), row.gray.end(), kAbsent);
+    std::fill(row.weakest.begin(), row.weakest.end(), kAbsent);
+    std::fill(row.contrast.begin(), row.contrast.end(), kAbsent);
+    const int m = grayBits;
+    if (m <= 0)
+        return;
+    if (!haveThreshold)
+        grayThreshold(r, offset, w, row);
+    std::fill(row.code.begin(), row.code.end(), 0);
+    std::fill(row.gray.begin(), row.gray.end(), 0.0f);
+    int *code = row.code.data();
+    float *margin = row.gray.data();
+    float *weakest = row.weakest.data();
+    const float *threshold = row.threshold.data();
+    for (int b = 0; b < m; ++b) {
+        const float *v = r.gray[size_t(b)] + offset;
         for (size_t x = 0; x < w; ++x) {
-            const int stripe = stripeOfCode[size_t(row.code[x])];
-            const float lo = stripeLo[size_t(stripe)];
-            const float hi = stripeHi[size_t(stripe)];
-            if (!(lo <= hi)) {
-                row.u[x] = nan;
-                row.disagree[x] = 1;
-                continue;
-            }
-            const float swing = std::max(row.gray[x], 1e-6f);
-            auto depth = [&](int bit, bool lit) {
-                if (bit < 0)
-                    return 1.0f;
-                const float v = (r.gray[size_t(bit)][offset + x] - row.threshold[x]) / swing;
-                return std::clamp(lit ? v : -v, 0.0f, 1.0f);
-            };
-            const float below = depth(lowerBit[size_t(stripe)], lowerLit[size_t(stripe)]);
-            const float above = depth(upperBit[size_t(stripe)], upperLit[size_t(stripe)]);
-            const float f = below + above > 0.0f ? below / (below + above) : 0.5f;
-            row.u[x] = lo + f * (hi - lo);
-            row.disagree[x] = 0;
+            code[x] = (code[x] << 1) | (v[x] > threshold[x] ? 1 : 0);
+            const float distance = std::fabs(v[x] - threshold[x]);
+            margin[x] += distance;
+            weakest[x] = std::min(weakest[x], distance);
         }
+    }
+    const float inverse = 1.0f / float(m);
+    for (size_t x = 0; x < w; ++x)
+        margin[x] *= inverse;
+}
+
+// Gray code alone: the threshold midway between the darkest and brightest
+// of its captures (the stripe lit in none of them is lost), and their
+// contrast.
+void CaptureDecoder::grayThreshold(const Roles &r, size_t offset, size_t w, Row &row) const
+{
+    float *lo = row.zc.data(), *hi = row.zs.data();
+    std::copy(r.gray[0] + offset, r.gray[0] + offset + w, lo);
+    std::copy(r.gray[0] + offset, r.gray[0] + offset + w, hi);
+    for (int b = 1; b < grayBits; ++b) {
+        const float *v = r.gray[size_t(b)] + offset;
+        for (size_t x = 0; x < w; ++x) {
+            lo[x] = std::min(lo[x], v[x]);
+            hi[x] = std::max(hi[x], v[x]);
+        }
+    }
+    for (size_t x = 0; x < w; ++x) {
+        row.threshold[x] = 0.5f * (lo[x] + hi[x]);
+        row.contrast[x] = (hi[x] - lo[x]) / std::max(hi[x] + lo[x], 1e-6f);
+    }
+}
+
+// Positions from the fine set's phase, its period picked by the Gray
+// stripe where there is one.
+void CaptureDecoder::placeByFineSet(size_t w, Row &row) const
+{
+    const bool phaseFine = p.fine == p.phase;
+    const float period = 2.0f / float(periods); // in u
+    const float quarter = 0.25f * period;
+    const float *mod = phaseFine ? row.phase.data() : row.square.data();
+    std::copy(mod, mod + w, row.modulation.begin());
+    const float *c = phaseFine || steps == 0 ? row.zc.data() : row.squareCos.data();
+    const float *s = phaseFine || steps == 0 ? row.zs.data() : row.squareSin.data();
+    for (size_t x = 0; x < w; ++x) {
+        const int stripe = grayBits > 0 ? stripeOfCode[size_t(row.code[x])] : -1;
+        float lo = 0.0f, hi = 0.0f, centre = 0.0f;
+        if (stripe >= 0) {
+            lo = stripeLo[size_t(stripe)];
+            hi = stripeHi[size_t(stripe)];
+            centre = 0.5f * (lo + hi);
+        }
+        const float u = phaseFine ? phasePosition(c[x], s[x], stripe >= 0, centre, period)
+                                  : squarePosition(c[x], s[x], stripe >= 0, centre);
+        // Gray stripe and phase must tell the same story to within a
+        // quarter period (an empty stripe has lo > hi and never does).
+        bool disagree = stripe >= 0 && !(u >= lo - quarter && u <= hi + quarter && lo <= hi);
+        disagree = disagree || !(u >= -1.0f - kWindowMargin && u <= 1.0f + kWindowMargin);
+        row.u[x] = u;
+        row.disagree[x] = disagree;
+    }
+}
+
+// Sampled position within the period, -period / 2 .. period / 2 around a
+// period centre; the Gray stripe's centre, when known, picks the period.
+float CaptureDecoder::phasePosition(float c, float s, bool striped, float centre,
+                                    float period) const
+{
+    const float phase = fastAtan2(-s, -c);
+    float t = phase * float(1.0 / kPi) / float(periods);
+    if (striped)
+        t += period * nearest((centre - t) / period);
+    return playedPosition(t);
+}
+
+// Place within the period in segments, 0 .. 4, moved to the period of the
+// Gray stripe's centre when known, then into the segments' extents.
+float CaptureDecoder::squarePosition(float c, float s, bool striped, float centre) const
+{
+    float place = fastAtan2(s, c) * float(2.0 / kPi);
+    if (place < 0.0f)
+        place += 4.0f;
+    float segment = place;
+    if (striped) {
+        const float centreSegment = (centre + 1.0f) * 0.5f * float(4 * squarePeriods);
+        segment += 4.0f * nearest((centreSegment - place) * 0.25f);
+    }
+    const int k = std::clamp(int(std::floor(segment)), 0, 4 * squarePeriods - 1);
+    const float f = std::clamp(segment - float(k), 0.0f, 1.0f);
+    return segmentLo[size_t(k)] + f * (segmentHi[size_t(k)] - segmentLo[size_t(k)]);
+}
+
+// Gray code alone. Within the stripe: the camera blurs its edges, so the
+// bit that changes at each edge is partway to the threshold near that edge.
+// How far each is from the threshold, over the swing, places the pixel
+// between the two edges (the blur's width cancels out); deep in a wide
+// stripe both are at full swing and the pixel is put at the centre.
+void CaptureDecoder::placeWithinStripe(const Roles &r, size_t offset, size_t w, Row &row) const
+{
+    const float *mod = r.dark && r.light ? row.reference.data() : row.gray.data();
+    std::copy(mod, mod + w, row.modulation.begin());
+    for (size_t x = 0; x < w; ++x) {
+        const int stripe = stripeOfCode[size_t(row.code[x])];
+        const float lo = stripeLo[size_t(stripe)];
+        const float hi = stripeHi[size_t(stripe)];
+        if (!(lo <= hi)) {
+            row.u[x] = std::numeric_limits<float>::quiet_NaN();
+            row.disagree[x] = 1;
+            continue;
+        }
+        const float swing = std::max(row.gray[x], 1e-6f);
+        auto depth = [&](int bit, bool lit) {
+            if (bit < 0)
+                return 1.0f;
+            const float v = (r.gray[size_t(bit)][offset + x] - row.threshold[x]) / swing;
+            return std::clamp(lit ? v : -v, 0.0f, 1.0f);
+        };
+        const float below = depth(lowerBit[size_t(stripe)], lowerLit[size_t(stripe)]);
+        const float above = depth(upperBit[size_t(stripe)], upperLit[size_t(stripe)]);
+        const float f = below + above > 0.0f ? below / (below + above) : 0.5f;
+        row.u[x] = lo + f * (hi - lo);
+        row.disagree[x] = 0;
     }
 }
 
@@ -655,17 +706,81 @@ void CaptureDecoder::decodeRows(const Roles &r, int rowBegin, int rowEnd, int wi
     add(p.light, referenceValid);
 }
 
-DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captures, int width,
-                                        int height) const
+namespace
 {
-    DecodedPositions out;
-    out.width = width;
-    out.height = height;
-    out.setValid.assign(p.sets.size(), 0);
-    const size_t count = size_t(width) * size_t(height);
-    if (captures.size() != p.pages.size() || count == 0)
-        return out;
 
+constexpr int kNoiseBins = 1024;
+constexpr float kNoiseStep = 1.0f / 4096.0f;
+
+// The noise whose neighbour differences have this histogram.
+float noiseOfDifferences(const qint64 *differences, qint64 pairs)
+{
+    qint64 below = 0;
+    for (int b = 0; b < kNoiseBins && pairs > 0; ++b) {
+        below += differences[b];
+        // The median of |a - b| for two samples of noise sigma is
+        // 0.954 sigma.
+        if (2 * below >= pairs)
+            return (float(b) + 0.5f) * kNoiseStep / 0.954f;
+    }
+    return std::numeric_limits<float>::infinity();
+}
+
+} // namespace
+
+// The camera's noise: the difference of two neighbouring pixels is mostly
+// noise where a capture shows no pattern edge, so its median over the
+// capture that shows the fewest edges (a reference, or a Gray page of wide
+// stripes) measures it. Rounded to 1 / 4096 of full scale. The same by
+// brightness gives the noise's growth with it: the darkest and brightest
+// levels are those of flat areas in any pattern.
+struct CaptureDecoder::CameraNoise {
+    float overall = std::numeric_limits<float>::infinity();
+    // by brightness, kNoiseLevels bins; infinite where too few pairs tell
+    std::vector<float> level =
+        std::vector<float>(kNoiseLevels, std::numeric_limits<float>::infinity());
+};
+
+// Over every rowStride-th row of each capture.
+CaptureDecoder::CameraNoise CaptureDecoder::measureNoise(const std::vector<const float *> &captures,
+                                                         int width, int height, int rowStride)
+{
+    CameraNoise noise;
+    for (const float *c : captures) {
+        // Histograms of the differences: overall, then by level.
+        std::vector<qint64> differences(size_t(kNoiseBins) * (kNoiseLevels + 1), 0);
+        std::vector<qint64> pairs(kNoiseLevels + 1, 0);
+        for (int y = rowStride / 2; y < height; y += rowStride) {
+            const float *line = c + size_t(y) * size_t(width);
+            for (int x = 0; x + 1 < width; ++x) {
+                if (line[x] >= kSaturatedLevel || line[x + 1] >= kSaturatedLevel)
+                    continue;
+                const float d = std::fabs(line[x + 1] - line[x]);
+                const size_t bin = size_t(std::min(int(d / kNoiseStep), kNoiseBins - 1));
+                const size_t level = size_t(std::clamp(
+                    int(0.5f * (line[x] + line[x + 1]) * kNoiseLevels), 0, kNoiseLevels - 1));
+                ++differences[bin];
+                ++pairs[0];
+                ++differences[(level + 1) * kNoiseBins + bin];
+                ++pairs[level + 1];
+            }
+        }
+        noise.overall = std::min(noise.overall, noiseOfDifferences(differences.data(), pairs[0]));
+        for (int l = 0; l < kNoiseLevels; ++l)
+            if (pairs[size_t(l) + 1] >= std::max<qint64>(100, pairs[0] / 100))
+                noise.level[size_t(l)] =
+                    std::min(noise.level[size_t(l)],
+                             noiseOfDifferences(differences.data() + (l + 1) * kNoiseBins,
+                                                pairs[size_t(l) + 1]));
+    }
+    if (!std::isfinite(noise.overall))
+        noise.overall = 0.0f;
+    return noise;
+}
+
+// The captures of each set.
+CaptureDecoder::Roles CaptureDecoder::rolesOf(const std::vector<const float *> &captures) const
+{
     Roles r;
     r.all = captures;
     auto capturesOf = [&](int set) {
@@ -684,14 +799,16 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
         r.dark = capturesOf(p.dark).front();
     if (p.light >= 0)
         r.light = capturesOf(p.light).front();
+    return r;
+}
 
-    // The threshold: a share of the modulation that the bright part of the
-    // view reaches, not below the floor; taken from pixels spread evenly.
+// The modulation that the bright part of the view reaches, from every
+// rowStride-th row.
+float CaptureDecoder::modulationReach(const Roles &r, int width, int height, int rowStride) const
+{
     constexpr int bins = 1024;
     std::vector<qint64> histogram(bins, 0);
     qint64 sampled = 0;
-    // Whole rows, for memory's sake.
-    const int rowStride = std::max(1, int(count / kThresholdSamples));
     Row row(width);
     for (int y = rowStride / 2; y < height; y += rowStride) {
         decodeRow(r, size_t(y) * size_t(width), width, row);
@@ -702,113 +819,72 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
             ++histogram[size_t(std::clamp(int(row.modulation[x] * float(bins)), 0, bins - 1))];
         }
     }
-    float high = 0.0f;
     qint64 below = 0;
     for (int b = 0; b < bins; ++b) {
         below += histogram[size_t(b)];
-        if (double(below) >= kModulationQuantile * double(sampled)) {
-            high = (float(b) + 0.5f) / float(bins);
-            break;
-        }
+        if (double(below) >= kModulationQuantile * double(sampled))
+            return (float(b) + 0.5f) / float(bins);
     }
-    // The camera's noise: the difference of two neighbouring pixels is
-    // mostly noise where a capture shows no pattern edge, so its median over
-    // the capture that shows the fewest edges (a reference, or a Gray page
-    // of wide stripes) measures it. Rounded to 1 / 4096 of full scale. The
-    // same by brightness gives the noise's growth with it: the darkest and
-    // brightest levels are those of flat areas in any pattern.
-    constexpr int noiseBins = 1024;
-    constexpr float noiseStep = 1.0f / 4096.0f;
-    float noise = std::numeric_limits<float>::infinity();
-    std::vector<float> levelNoise(kNoiseLevels, std::numeric_limits<float>::infinity());
-    std::vector<qint64> levelPairs(kNoiseLevels, 0);
-    auto median = [&](const qint64 *differences, qint64 pairs) {
-        qint64 below = 0;
-        for (int b = 0; b < noiseBins && pairs > 0; ++b) {
-            below += differences[b];
-            // The median of |a - b| for two samples of noise sigma is
-            // 0.954 sigma.
-            if (2 * below >= pairs)
-                return (float(b) + 0.5f) * noiseStep / 0.954f;
-        }
-        return std::numeric_limits<float>::infinity();
-    };
-    for (const float *c : captures) {
-        std::vector<qint64> differences(size_t(noiseBins) * (kNoiseLevels + 1), 0);
-        std::vector<qint64> pairs(kNoiseLevels + 1, 0);
-        for (int y = rowStride / 2; y < height; y += rowStride) {
-            const float *line = c + size_t(y) * size_t(width);
-            for (int x = 0; x + 1 < width; ++x) {
-                if (line[x] >= kSaturatedLevel || line[x + 1] >= kSaturatedLevel)
-                    continue;
-                const float d = std::fabs(line[x + 1] - line[x]);
-                const size_t bin = size_t(std::min(int(d / noiseStep), noiseBins - 1));
-                const size_t level = size_t(std::clamp(
-                    int(0.5f * (line[x] + line[x + 1]) * kNoiseLevels), 0, kNoiseLevels - 1));
-                ++differences[bin];
-                ++pairs[0];
-                ++differences[(level + 1) * noiseBins + bin];
-                ++pairs[level + 1];
-            }
-        }
-        noise = std::min(noise, median(differences.data(), pairs[0]));
-        for (int l = 0; l < kNoiseLevels; ++l) {
-            levelPairs[size_t(l)] += pairs[size_t(l) + 1];
-            if (pairs[size_t(l) + 1] >= std::max<qint64>(100, pairs[0] / 100))
-                levelNoise[size_t(l)] =
-                    std::min(levelNoise[size_t(l)], median(differences.data() + (l + 1) * noiseBins,
-                                                           pairs[size_t(l) + 1]));
-        }
-    }
-    if (!std::isfinite(noise))
-        noise = 0.0f;
+    return 0.0f;
+}
+
+// The threshold: a share of the modulation that the bright part of the
+// view reaches (high), not below the floor nor the camera's noise; and the
+// noise at the darkest and brightest levels it is measured at.
+CaptureDecoder::Limits CaptureDecoder::limitsOf(float high, const CameraNoise &noise)
+{
     Limits limits;
     limits.modulation =
-        std::max({kMinModulation, kRelativeModulation * high, kNoiseModulation * noise});
-    limits.darkVariance = limits.brightVariance = noise * noise;
+        std::max({kMinModulation, kRelativeModulation * high, kNoiseModulation * noise.overall});
+    limits.darkVariance = limits.brightVariance = noise.overall * noise.overall;
     for (int l = 0; l < kNoiseLevels; ++l)
-        if (std::isfinite(levelNoise[size_t(l)])) {
+        if (std::isfinite(noise.level[size_t(l)])) {
             limits.darkLevel = (float(l) + 0.5f) / kNoiseLevels;
-            limits.darkVariance = levelNoise[size_t(l)] * levelNoise[size_t(l)];
+            limits.darkVariance = noise.level[size_t(l)] * noise.level[size_t(l)];
             break;
         }
     for (int l = kNoiseLevels - 1; l >= 0; --l)
-        if (std::isfinite(levelNoise[size_t(l)])) {
+        if (std::isfinite(noise.level[size_t(l)])) {
             limits.brightLevel = (float(l) + 0.5f) / kNoiseLevels;
             limits.brightVariance =
-                std::max(levelNoise[size_t(l)] * levelNoise[size_t(l)], limits.darkVariance);
+                std::max(noise.level[size_t(l)] * noise.level[size_t(l)], limits.darkVariance);
             break;
         }
-    if (p.fine < 0 && !(r.dark && r.light)) {
-        // The typical contrast of the Gray captures where they modulate.
-        std::vector<float> contrasts;
-        for (int y = rowStride / 2; y < height; y += rowStride) {
-            decodeRow(r, size_t(y) * size_t(width), width, row);
-            for (size_t x = 0; x < size_t(width); ++x)
-                if (!row.saturated[x] && row.gray[x] >= limits.modulation)
-                    contrasts.push_back(row.contrast[x]);
-        }
-        if (!contrasts.empty()) {
-            std::nth_element(contrasts.begin(), contrasts.begin() + qint64(contrasts.size() / 2),
-                             contrasts.end());
-            limits.contrast = kKnownContrast * contrasts[contrasts.size() / 2];
-        }
-    }
-    if (p.fine < 0) {
-        for (size_t j = 0; j < stripeLo.size(); ++j)
-            if (stripeLo[j] <= stripeHi[j])
-                out.resolution = std::max(out.resolution, stripeHi[j] - stripeLo[j]);
-    }
-    out.noise = noise;
-    out.modulationThreshold = limits.modulation;
+    return limits;
+}
 
+// The least contrast of a known Gray threshold: a share of the typical
+// contrast of the Gray captures where they modulate (at least `modulation`).
+float CaptureDecoder::grayContrastLimit(const Roles &r, int width, int height, int rowStride,
+                                        float modulation) const
+{
+    std::vector<float> contrasts;
+    Row row(width);
+    for (int y = rowStride / 2; y < height; y += rowStride) {
+        decodeRow(r, size_t(y) * size_t(width), width, row);
+        for (size_t x = 0; x < size_t(width); ++x)
+            if (!row.saturated[x] && row.gray[x] >= modulation)
+                contrasts.push_back(row.contrast[x]);
+    }
+    if (contrasts.empty())
+        return 0.0f;
+    std::nth_element(contrasts.begin(), contrasts.begin() + qint64(contrasts.size() / 2),
+                     contrasts.end());
+    return kKnownContrast * contrasts[contrasts.size() / 2];
+}
+
+// Every row decoded into out. Rows are independent: a large image decodes
+// on two threads.
+void CaptureDecoder::decodeAll(const Roles &r, int width, int height, const Limits &limits,
+                               DecodedPositions &out) const
+{
+    const size_t count = size_t(width) * size_t(height);
     out.position.resize(count);
     out.modulation.resize(count);
     out.valid.resize(count);
     Tally first, second;
     first.setValid.assign(p.sets.size(), 0);
     second.setValid.assign(p.sets.size(), 0);
-    // Rows are independent: a large image decodes on two threads.
     if (height >= 2 * kRowsPerThread && std::thread::hardware_concurrency() > 1) {
         const int split = height / 2;
         std::thread other([&] { decodeRows(r, split, height, width, limits, out, second); });
@@ -822,5 +898,34 @@ DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captur
     out.disagreeCount = first.disagree + second.disagree;
     for (size_t s = 0; s < p.sets.size(); ++s)
         out.setValid[s] = first.setValid[s] + second.setValid[s];
+}
+
+DecodedPositions CaptureDecoder::decode(const std::vector<const float *> &captures, int width,
+                                        int height) const
+{
+    DecodedPositions out;
+    out.width = width;
+    out.height = height;
+    out.setValid.assign(p.sets.size(), 0);
+    const size_t count = size_t(width) * size_t(height);
+    if (captures.size() != p.pages.size() || count == 0)
+        return out;
+
+    const Roles r = rolesOf(captures);
+    // The threshold and the noise from pixels spread evenly: whole rows, for
+    // memory's sake.
+    const int rowStride = std::max(1, int(count / kThresholdSamples));
+    const CameraNoise noise = measureNoise(captures, width, height, rowStride);
+    Limits limits = limitsOf(modulationReach(r, width, height, rowStride), noise);
+    if (p.fine < 0 && !(r.dark && r.light))
+        limits.contrast = grayContrastLimit(r, width, height, rowStride, limits.modulation);
+    if (p.fine < 0) {
+        for (size_t j = 0; j < stripeLo.size(); ++j)
+            if (stripeLo[j] <= stripeHi[j])
+                out.resolution = std::max(out.resolution, stripeHi[j] - stripeLo[j]);
+    }
+    out.noise = noise.overall;
+    out.modulationThreshold = limits.modulation;
+    decodeAll(r, width, height, limits, out);
     return out;
 }

@@ -125,11 +125,33 @@ public:
 private:
     struct Roles;
     struct Row;
+    // One row: the steps below, in this order, each filling its part of row.
     void decodeRow(const Roles &roles, size_t offset, int width, Row &row) const;
+    void markSaturated(const Roles &roles, size_t offset, size_t w, Row &row) const;
+    bool referenceSums(const Roles &roles, size_t offset, size_t w, Row &row) const;
+    bool phaseSums(const Roles &roles, size_t offset, size_t w, bool haveThreshold, Row &row) const;
+    bool squareSums(const Roles &roles, size_t offset, size_t w, bool haveThreshold,
+                    Row &row) const;
+    void grayCode(const Roles &roles, size_t offset, size_t w, bool haveThreshold, Row &row) const;
+    void grayThreshold(const Roles &roles, size_t offset, size_t w, Row &row) const;
+    void placeByFineSet(size_t w, Row &row) const;
+    float phasePosition(float c, float s, bool striped, float centre, float period) const;
+    float squarePosition(float c, float s, bool striped, float centre) const;
+    void placeWithinStripe(const Roles &roles, size_t offset, size_t w, Row &row) const;
     struct Tally;
     struct Limits;
     void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width, const Limits &limits,
                     DecodedPositions &out, Tally &tally) const;
+    Roles rolesOf(const std::vector<const float *> &captures) const;
+    float modulationReach(const Roles &roles, int width, int height, int rowStride) const;
+    struct CameraNoise;
+    static CameraNoise measureNoise(const std::vector<const float *> &captures, int width,
+                                    int height, int rowStride);
+    static Limits limitsOf(float high, const CameraNoise &noise);
+    float grayContrastLimit(const Roles &roles, int width, int height, int rowStride,
+                            float modulation) const;
+    void decodeAll(const Roles &roles, int width, int height, const Limits &limits,
+                   DecodedPositions &out) const;
 
     CapturePlan p;
     ScanTiming timing;
