@@ -103,6 +103,9 @@ private:
 
     // --- port discovery -------------------------------------------------------
     QStringList lastPortList;
+    // The selected entry of the port box as the list names it: a system port's
+    // name or a simulator's registration path.
+    QString selectedPortName() const;
 
     // --- pattern file and generators -----------------------------------------
     void choosePatternFile();
@@ -121,6 +124,8 @@ private:
 
     // --- port control and receive thread --------------------------------------
     bool portSwitchedOn = false;
+    // The port list's name of the port opened last, kept while it is open.
+    QString openedPortName;
     // The projector's scan value; set from the receive thread's answer when it
     // reports ready.
     std::atomic<float> deviceScanRate{0.0f};

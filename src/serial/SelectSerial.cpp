@@ -26,6 +26,15 @@ QStringList discoveredPorts()
     return availablePortNames() + simulatorports::livePorts();
 }
 
+int portEntryAfterRefill(const QStringList &ports, const QString &selected, const QString &opened)
+{
+    if (!selected.isEmpty() && ports.contains(selected))
+        return ports.indexOf(selected);
+    if (!opened.isEmpty())
+        return ports.indexOf(opened);
+    return ports.isEmpty() ? -1 : 0;
+}
+
 void SelectSerial::Select()
 {
     QThread *self = QThread::currentThread();
