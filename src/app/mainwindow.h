@@ -109,6 +109,9 @@ private:
 
     // --- pattern file and generators -----------------------------------------
     void choosePatternFile();
+    // The folder last chosen in the directory dialog in this session (a
+    // cancel keeps it); where the dialog starts next time.
+    QString lastChosenDirectory;
     // Appends a generator run to the pattern file, advances patternValueCount
     // by the lines written and shows the completion text or the failure; the
     // phase-shift generator passes standardBoxes for the Ok form of its boxes.
