@@ -1,3 +1,4 @@
+#include "PlatformStart.h"
 #include "QtTranslation.h"
 #include "mainwindow.h"
 
@@ -7,9 +8,13 @@
 #include <QPixmap>
 #include <QSplashScreen>
 
+#include <memory>
+
 int main(int argc, char *argv[])
 {
+    auto platformStart = std::make_unique<PlatformStartGuard>();
     QApplication app(argc, argv);
+    platformStart.reset();
     installFileNameCodec(); // file names from the dialogs open by their own bytes
     Q_INIT_RESOURCE(resources);
     installQtChinese(&app);
