@@ -179,5 +179,7 @@ bool VirtualDisplay::start(QString *error)
     }
     qputenv("DISPLAY", ":" + number.trimmed());
     qputenv("QT_QPA_PLATFORM", "xcb");
+    // Xvfb has no GL worth probing for.
+    qputenv("QT_XCB_GL_INTEGRATION", "none");
     return true;
 }
