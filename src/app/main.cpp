@@ -1,3 +1,4 @@
+#include "PlatformStart.h"
 #include "QtTranslation.h"
 #include "mainwindow.h"
 
@@ -7,6 +8,8 @@
 #include <QPixmap>
 #include <QSplashScreen>
 
+#include <memory>
+
 int main(int argc, char *argv[])
 {
     // The window paints with the raster engine and has no OpenGL surface, so
@@ -15,7 +18,9 @@ int main(int argc, char *argv[])
     // more to the first picture). A user's own choice of the variable stands.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    auto platformStart = std::make_unique<PlatformStartGuard>();
     QApplication app(argc, argv);
+    platformStart.reset();
     installFileNameCodec(); // file names from the dialogs open by their own bytes
     Q_INIT_RESOURCE(resources);
     installQtChinese(&app);

@@ -7,9 +7,11 @@
 #include "serial/ProjectorQuery.h"
 #include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
+#include "widgets/ReturnPressesButton.h"
 
 #include <QCloseEvent>
 #include <QIntValidator>
+#include <QPushButton>
 #include <QThread>
 
 #include <algorithm>
@@ -52,6 +54,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         mySerialInstance = new mySerial(nullptr);
 
     connect(this, SIGNAL(ErrorMessageSignal(int)), this, SLOT(ErrorMessage(int)));
+
+    for (QPushButton *button : findChildren<QPushButton *>())
+        pressOnReturn(button);
 }
 
 MainWindow::~MainWindow()

@@ -109,9 +109,15 @@ private:
 
     // --- port discovery -------------------------------------------------------
     QStringList lastPortList;
+    // The selected entry of the port box as the list names it: a system port's
+    // name or a simulator's registration path.
+    QString selectedPortName() const;
 
     // --- pattern file and generators -----------------------------------------
     void choosePatternFile();
+    // The folder last chosen in the directory dialog in this session (a
+    // cancel keeps it); where the dialog starts next time.
+    QString lastChosenDirectory;
     // Appends a generator run to the pattern file, advances patternValueCount
     // by the lines written and shows the completion text or the failure; the
     // phase-shift generator passes standardBoxes for the Ok form of its boxes.
@@ -127,6 +133,8 @@ private:
 
     // --- port control and receive thread --------------------------------------
     bool portSwitchedOn = false;
+    // The port list's name of the port opened last, kept while it is open.
+    QString openedPortName;
     // The projector's scan value; set from the receive thread's answer when it
     // reports ready.
     std::atomic<float> deviceScanRate{0.0f};

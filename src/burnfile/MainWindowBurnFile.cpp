@@ -17,6 +17,8 @@ void MainWindow::on_pushButton_FileDVK_clicked()
     ui->lineEdit_FileDVK->setText(path);
     if (!loadBurnFile())
         return;
+    // A failure or success shown there belongs to the file before.
+    ui->label_Message->setText(tr("等待烧录"));
     ui->pushButton_Previous->setEnabled(true);
     ui->pushButton_Next->setEnabled(true);
     currentPage = 1;

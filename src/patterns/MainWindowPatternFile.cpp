@@ -15,8 +15,11 @@
 
 void MainWindow::choosePatternFile()
 {
-    patternDirectory = QFileDialog::getExistingDirectory(this, tr("请选择烧录文件保存路径"), ". / ",
+    patternDirectory = QFileDialog::getExistingDirectory(this, tr("请选择烧录文件保存路径"),
+                                                         patternDialogStart(lastChosenDirectory),
                                                          QFileDialog::ShowDirsOnly);
+    if (!patternDirectory.isEmpty())
+        lastChosenDirectory = patternDirectory;
     // The time is read once the user has closed the dialog.
     const QDateTime now = QDateTime::currentDateTime();
     const QString directory =

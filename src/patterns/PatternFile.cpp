@@ -2,6 +2,7 @@
 
 #include "FileAccess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
@@ -17,6 +18,16 @@
 QString patternFilePathFor(const QString &directory, const QDateTime &time)
 {
     return directory + "/wave_" + time.toString("yyyy_MM_dd_hh_mm_ss") + ".txt";
+}
+
+QString patternDialogStart(const QString &lastChosen)
+{
+#ifdef _WIN32
+    Q_UNUSED(lastChosen)
+    return QStringLiteral(". / ");
+#else
+    return lastChosen.isEmpty() ? QDir::currentPath() : lastChosen;
+#endif
 }
 
 QByteArray computedLine(int value)

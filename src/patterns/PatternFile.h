@@ -13,6 +13,12 @@
 // directory + "/wave_yyyy_MM_dd_hh_mm_ss.txt", concatenated as is.
 QString patternFilePathFor(const QString &directory, const QDateTime &time);
 
+// Where the folder dialog for pattern files starts. Windows' own dialog takes
+// ". / " as the current folder; Qt's dialog elsewhere would show that string
+// literally (a name field holding a space, Choose greyed out), so there it
+// starts in the last folder chosen in this session, else the current one.
+QString patternDialogStart(const QString &lastChosen);
+
 // One value line, without its line feed.
 QByteArray computedLine(int value); // "0x" + lower-case hex, no leading zeros
 QByteArray levelLine(int value);    // "0xFF" for a lit sample, else "0x00"

@@ -2,6 +2,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "serial/SelectSerial.h"
+
 #include <QFileInfo>
 
 void MainWindow::QStringListReceive(QStringList receice)
@@ -10,6 +12,10 @@ void MainWindow::QStringListReceive(QStringList receice)
         return;
     if (receice == lastPortList)
         return;
+    // The refill keeps the user's choice: the same entry stays selected while
+    // it is listed, and an open port's entry is never replaced by another
+    // device's.
+    const QString selected = selectedPortName();
     ui->comboBox_SerialPort->clear();
     for (const QString &name : qAsConst(receice)) {
         // A simulator's registration shows by its name and opens by its path.
@@ -18,5 +24,13 @@ void MainWindow::QStringListReceive(QStringList receice)
         else
             ui->comboBox_SerialPort->addItem(name);
     }
+    ui->comboBox_SerialPort->setCurrentIndex(
+        portEntryAfterRefill(receice, selected, portSwitchedOn ? openedPortName : QString()));
     lastPortList = receice;
+}
+
+QString MainWindow::selectedPortName() const
+{
+    const QVariant path = ui->comboBox_SerialPort->currentData();
+    return path.isValid() ? path.toString() : ui->comboBox_SerialPort->currentText();
 }

@@ -11,8 +11,8 @@
 
 int MainWindow::openSelectedPort()
 {
-    const QString entry = ui->comboBox_SerialPort->currentText();
 #ifdef _WIN32
+    const QString entry = ui->comboBox_SerialPort->currentText();
     // The digits that end the entry: COM12 is port 12. None gives 0, which
     // opens nothing.
     int start = entry.size();
@@ -23,8 +23,7 @@ int MainWindow::openSelectedPort()
 #else
     // A number cannot tell ttyS0 from ttyUSB0: open the entry by name, or a
     // simulator's by its path. An empty box opens nothing and says so.
-    const QVariant path = ui->comboBox_SerialPort->currentData();
-    return mySerialInstance->openPort(true, path.isValid() ? path.toString() : entry);
+    return mySerialInstance->openPort(true, selectedPortName());
 #endif
 }
 
@@ -42,6 +41,7 @@ void MainWindow::on_pushButton_SerialPort_clicked()
         ui->Switch->switchclick();
         lockUi(true);
         patternFilePath.clear();
+        openedPortName.clear();
         return;
     }
 
@@ -52,6 +52,7 @@ void MainWindow::on_pushButton_SerialPort_clicked()
         portSwitchedOn = false;
         return;
     }
+    openedPortName = selectedPortName();
     ui->pushButton_SerialPort->setText(tr("关闭串口"));
     ui->Switch->switchclick();
     patternValueCount = 0;

@@ -47,6 +47,15 @@ QStringList discoveredPorts()
     return names;
 }
 
+int portEntryAfterRefill(const QStringList &ports, const QString &selected, const QString &opened)
+{
+    if (!selected.isEmpty() && ports.contains(selected))
+        return ports.indexOf(selected);
+    if (!opened.isEmpty())
+        return ports.indexOf(opened);
+    return ports.isEmpty() ? -1 : 0;
+}
+
 void SelectSerial::Select()
 {
     QThread *self = QThread::currentThread();

@@ -52,4 +52,10 @@ QStringList availablePortNames();
 // simulators' registrations as absolute paths, in name order.
 QStringList discoveredPorts();
 
+// The entry of a refilled port list to select: the one that was selected, if
+// it is still listed; else, while a port is open (`opened` names it), that
+// port's entry, or none (-1) when it is gone too, so that the box never shows
+// another device beside an open port; else the first entry (-1 if none).
+int portEntryAfterRefill(const QStringList &ports, const QString &selected, const QString &opened);
+
 #endif

@@ -107,6 +107,21 @@ private slots:
                      qPrintable(QString("%1 is missing: scripts/setup.sh installs it").arg(tool)));
     }
 
+    // Started where there is no display (a server, ssh without forwarding):
+    // one line that says so and what to do, exit 1, no abort.
+    void noDisplay()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        for (const QString &display : QStringList{"", ":9917"}) {
+            env.insert("DISPLAY", display);
+            const RunResult r = runProgram(buildDir() + "/bin/dvk-sp", {}, withEnvironment(env));
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.count('\n') == 1 && r.err.contains("xvfb-run"), r.err.constData());
+        }
+    }
+
     void cmakeInstall()
     {
         const QString prefix = makeTempDir() + "/prefix";

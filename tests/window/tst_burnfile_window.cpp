@@ -183,7 +183,9 @@ private slots:
         const QString path = file("five.txt", pagedLines(5));
         Fixture f;
         f.a.patternDirectory() = dir;
+        f.ui->label_Message->setText("烧录失败"); // left by a burn of another file
         f.choose(path);
+        QCOMPARE(f.ui->label_Message->text(), QString("等待烧录"));
         QCOMPARE(f.answerer.dialogTitle, QString("打开"));
         QCOMPARE(f.answerer.dialogDirectory, QDir(dir).absolutePath());
         QCOMPARE(f.answerer.dialogFilters, QStringList{"Text File (*.txt)"});

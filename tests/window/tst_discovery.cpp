@@ -95,15 +95,17 @@ void TestDiscovery::refillOnlyWhenChanged()
     QCOMPARE(box->currentIndex(), 2);
     QCOMPARE(comboItems(box), ports);
 
-    // Another order is a change: refill, first entry shown.
+    // Another order is a change: refilled, the chosen port still chosen.
     const QStringList reordered{"ttyUSB0", "ttyS0", "ttyACM1"};
     w.QStringListReceive(reordered);
     QCOMPARE(comboItems(box), reordered);
-    QCOMPARE(box->currentIndex(), 0);
+    QCOMPARE(box->currentText(), QStringLiteral("ttyACM1"));
 
-    // Case matters, and a removed port empties the box down to what is left.
-    w.QStringListReceive(QStringList{"ttyusb0", "ttyS0", "ttyACM1"});
+    // Case matters; with the chosen port gone (and none open) the first is
+    // shown; a removed port empties the box down to what is left.
+    w.QStringListReceive(QStringList{"ttyusb0", "ttyS0"});
     QCOMPARE(box->itemText(0), QStringLiteral("ttyusb0"));
+    QCOMPARE(box->currentIndex(), 0);
     w.QStringListReceive(QStringList());
     QCOMPARE(box->count(), 0);
     QCOMPARE(box->currentIndex(), -1);

@@ -1,7 +1,8 @@
 // The window on a real X server (an Xvfb of the test's own, the xcb platform),
 // where the window system's events arrive as on a user's desktop: the preview
 // drawn at the canvases' real size in device pixels, the smallest window,
-// Qt's own dialogs in Chinese, and a simulator picked from the port list and
+// Qt's own dialogs in Chinese, the folder dialog, the chosen port while ports
+// come and go, the keyboard, and a simulator picked from the port list and
 // burned through.
 #include "QtTranslation.h"
 #include "serial/SimulatorPorts.h"
@@ -12,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -198,6 +200,94 @@ private slots:
         w.close();
         QCOMPARE(seen.buttons, (QStringList{"确认", "取消"}));
         QCOMPARE(seen.title, QString("退出"));
+    }
+
+    // The folder dialog starts in the current folder, then in the one chosen
+    // last; Choose works at once and a name typed with Return is taken.
+    void folderDialog()
+    {
+        MainWindow w;
+        const QString start = makeTempDir();
+        QVERIFY(QDir(start).mkdir("patterns"));
+        QDir::setCurrent(start);
+        QStringList shown;
+        for (const QString &typed : QStringList{"patterns", ""}) {
+            answerNextModal(nullptr, QString(), 10000, [&](QWidget *modal) {
+                auto *dialog = static_cast<QFileDialog *>(modal);
+                auto *choose = dialog->findChild<QDialogButtonBox *>()->buttons().first();
+                shown << dialog->directory().absolutePath() + (choose->isEnabled() ? "" : " off");
+                auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+                QTest::keyClicks(name, typed);
+                QTest::keyClick(name, typed.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+            });
+            MainWindowTestAccess(&w).choosePatternFile();
+            QCOMPARE(MainWindowTestAccess(&w).patternDirectory(),
+                     typed.isEmpty() ? QString() : start + "/" + typed);
+        }
+        QCOMPARE(shown, (QStringList{start, start + "/patterns"}));
+    }
+
+    // Two simulators, the second chosen: the first ending and returning
+    // leaves the choice alone; the open one ending never puts the other in
+    // its place; once back, the next opening reaches it.
+    void chosenPortSurvivesReplugs()
+    {
+        MainWindow w;
+        Ui::MainWindow *ui = w.form();
+        QComboBox *box = ui->comboBox_SerialPort;
+        auto sim = [](const char *name) {
+            auto s = std::make_unique<SimulatorProcess>();
+            return s->start({"--name", name}, 5000, true) ? std::move(s) : nullptr;
+        };
+        auto first = sim("bench-a"), second = sim("bench-b");
+        QVERIFY(first && second);
+        QTRY_VERIFY_WITH_TIMEOUT(entryIndex(box, "bench-a") >= 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(entryIndex(box, "bench-b") >= 0, 10000);
+        box->setCurrentIndex(entryIndex(box, "bench-b"));
+        const int all = box->count();
+        first.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(box->count(), all - 1, 10000);
+        QVERIFY((first = sim("bench-a")));
+        QTRY_COMPARE_WITH_TIMEOUT(box->count(), all, 10000);
+        QCOMPARE(box->currentText(), QString("bench-b"));
+
+        burnwindow::answerDirectoryDialog(makeTempDir());
+        ui->pushButton_SerialPort->click();
+        QVERIFY(second->waitForEvents("query", 1));
+        second.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(box->count(), all - 1, 10000);
+        QCOMPARE(box->currentIndex(), -1);
+        QVERIFY((second = sim("bench-b")));
+        QTRY_COMPARE_WITH_TIMEOUT(box->currentText(), QString("bench-b"), 10000);
+        ui->pushButton_SerialPort->click(); // closed
+        burnwindow::answerDirectoryDialog(makeTempDir());
+        ui->pushButton_SerialPort->click();
+        QVERIFY(second->waitForEvents("query", 1));
+        QVERIFY(first->events("query").isEmpty());
+    }
+
+    // Tab goes through a group's fields before its button; Return and Enter
+    // press the focused button.
+    void keyboard()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QApplication::setActiveWindow(&w);
+        Ui::MainWindow *ui = w.form();
+        w.lockUi(false);
+        ui->lineEdit_NStepPhase->setFocus();
+        QTRY_VERIFY(ui->lineEdit_NStepPhase->hasFocus());
+        QTest::keyClick(ui->lineEdit_NStepPhase, Qt::Key_Tab);
+        QVERIFY(ui->lineEdit_StripeNum->hasFocus());
+        QTest::keyClick(ui->lineEdit_StripeNum, Qt::Key_Tab);
+        QVERIFY(ui->pushButton_NStepPhase->hasFocus());
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            ModalSeen seen;
+            answerNextModal(&seen);
+            QTest::keyClick(ui->pushButton_NStepPhase, key);
+            QCOMPARE(seen.text, QString("请输入N值或条纹数!"));
+        }
     }
 
     // A running simulator is offered in the port list, opens by its entry,
