@@ -129,16 +129,16 @@ sleep 0.5
 # N步相移 4, 条纹数量 8, 生成, and the completion box closed.
 key Tab Tab Tab
 xdotool type 4
-key Tab Tab
+key Tab
 xdotool type 8
-key shift+Tab space
+key Tab space
 waitFor "the completion box" dialogOpen
 key Return
 waitFor "the completion box to close" dialogGone
 pattern=$(ls "$work"/patterns/wave_*.txt)
 
 # "..." beside 文件路径: the file just generated.
-key shift+Tab shift+Tab space
+key shift+Tab shift+Tab shift+Tab space
 waitFor "the burn-file dialog" dialogOpen
 answerDialog "the burn-file dialog" "$pattern"
 sleep 1

@@ -157,13 +157,14 @@ void TestFaultFiles::patternFileCannotBeWritten()
     ui->pushButton_SerialPort->click();
 }
 
-// dvkctl generate -o: a directory where nothing can be created, and a disk
-// that fills up during the append (the process' file size limit, with the
-// signal it raises ignored, as a full disk gives an error and no signal).
+// dvkctl generate -o: a directory where nothing can be created (bad usage,
+// before anything is done), and a disk that fills up during the append (the
+// process' file size limit, with the signal it raises ignored, as a full
+// disk gives an error and no signal).
 void TestFaultFiles::patternFileCannotBeWrittenFromTheCommandLine()
 {
     QByteArray out, err;
-    QCOMPARE(runDvkctl({"generate", "dark", "-o", "/proc/wave.txt"}, &out, &err), 1);
+    QCOMPARE(runDvkctl({"generate", "dark", "-o", "/proc/wave.txt"}, &out, &err), 2);
     QVERIFY2(err.contains("/proc/wave.txt"), err.constData());
     QVERIFY(!err.contains("appended"));
 
