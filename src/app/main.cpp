@@ -14,8 +14,8 @@ int main(int argc, char *argv[])
 {
     // The window paints with the raster engine and has no OpenGL surface, so
     // X11's GLX integration would only load the machine's GL driver at
-    // start-up (Mesa's software driver: about 50 MB and a tenth of a second
-    // more to the first picture). A user's own choice of the variable stands.
+    // start-up (Mesa's software driver: about 50 MB more memory and 60 ms
+    // more to the window shown). A user's own choice of the variable stands.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     auto platformStart = std::make_unique<PlatformStartGuard>();
