@@ -10,8 +10,9 @@
 #            against the projector simulator (build/, ctest -L wine; the
 #            first run sets up a Wine prefix in build/tests/wine)
 #     windows the whole application cross-built for Windows (build-win/)
-#            and run under Wine: its core tests, dvkctl.exe against the
-#            Linux build, the serial link to the simulator, the window on
+#            and packed into its zip, run under Wine: its core tests; from
+#            the unzipped package in a new Wine prefix, dvkctl.exe against
+#            the Linux build, the serial link to the simulator, the window on
 #            Xvfb (scripts/test-windows.sh; output in build-win/stage/)
 #     asan   the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #            (build-asan/)
