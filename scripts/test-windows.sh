@@ -4,6 +4,7 @@
 # Linux build (build/):
 #   core     the core tests built for Windows
 # and, from the unzipped package in a new, empty Wine prefix:
+#   resources icon, version information and the window's one manifest
 #   grid     dvkctl.exe generate over a grid of requests (all five kinds, many
 #            scan values): the Linux build's bytes, each line end CR LF as a
 #            Windows text file has it
@@ -78,6 +79,21 @@ crlf() { sed 's/$/\r/' "$@"; }
 (cd "$WIN" && WINEPATH="Z:$QT_PREFIX/bin;Z:/usr/lib/gcc/x86_64-w64-mingw32/12-posix;Z:/usr/x86_64-w64-mingw32/lib" \
   QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="Z:$QT_PREFIX/plugins" ctest --output-on-failure -LE long)
 result core $?
+
+# --- resources: both programs carry the icon and the project's version; the
+# window carries one manifest (a second, such as a linker's default, makes
+# Windows refuse to start it).
+version=$(sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+bad=0
+for exe in dvk-sp dvkctl; do
+  types=$(x86_64-w64-mingw32-objdump -p "$APP/$exe.exe" | sed -n 's/^[0-9a-f]\{3\}   Entry: ID: 0x0000\(..\),.*/\1/p' | tr '\n' ' ')
+  # (grep -q on a pipe would end strings early, which pipefail counts as failure)
+  [[ $types == *"0e "* ]] && [[ $types == *"10 "* ]] && grep -qx "$version" <(strings -el "$APP/$exe.exe") ||
+    { echo "  $exe.exe: resource types $types, version $version not found"; bad=1; }
+done
+manifests=$(strings "$APP/dvk-sp.exe" | grep -c '<assembly ')
+[ "$manifests" = 1 ] && grep -q 'level="requireAdministrator"' <(strings "$APP/dvk-sp.exe") || bad=1
+result resources "$bad" "icon and version $version in both, $manifests manifest in dvk-sp.exe"
 
 # --- grid: generate, request by request
 grid=$OUT/grid
