@@ -34,6 +34,7 @@ PACKAGE=$(sed -n 's/^PACKAGE=//p' <<<"$pkg")
 unzip -q "$PACKAGE" -d "$OUT/unzipped" || exit 1
 APP=$OUT/unzipped/$(basename "$PACKAGE" .zip)
 
+winpath() { echo "Z:${1//\//\\}"; }
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver64 || command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEPREFIX=$OUT/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -60,16 +61,27 @@ start=$SECONDS
 "$WINESERVER" -p60 </dev/null >/dev/null 2>&1
 "$WINE" wineboot --init </dev/null >/dev/null 2>&1 || { echo "FAIL wineboot" >&2; exit 1; }
 # A program that crashes ends with an error status instead of waiting in
-# Wine's crash dialog.
-"$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-  </dev/null >/dev/null 2>&1
+# Wine's crash dialog. Windows' own fonts are not here: Wine would draw
+# Windows' dialog font (Tahoma, behind "MS Shell Dlg 2") and the form's 黑体
+# with whatever fontconfig offers first, on this system a mathematical font
+# three lines high, and every line edit, combo box and title would grow to
+# match (a stock QLineEdit comes out 52 pixels high instead of 22); a CJK font
+# stands in for them, as Windows' own would.
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI" 黑体 SimHei 宋体 SimSun "Microsoft YaHei" 微软雅黑; do
+    printf '"%s"="Noto Sans CJK SC"\r\n' "$font"
+  done
+} | iconv -f UTF-8 -t UTF-16 >"$OUT/settings.reg"
+"$WINE" regedit /S "$(winpath "$OUT/settings.reg")" </dev/null >/dev/null 2>&1
 echo "new Wine prefix in $((SECONDS - start)) s"
 
 failed=0
 result() { # name ok-status detail
   if [ "$2" -eq 0 ]; then echo "PASS $1${3:+: $3}"; else echo "FAIL $1${3:+: $3}"; failed=1; fi
 }
-winpath() { echo "Z:${1//\//\\}"; }
 dvkctl() { "$WINE" "$APP/dvkctl.exe" "$@"; }
 # A Linux text as Windows' text mode writes it.
 crlf() { sed 's/$/\r/' "$@"; }
