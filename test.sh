@@ -9,6 +9,11 @@
 #     wine   the Windows serial layer built with MinGW-w64 and run under Wine
 #            against the projector simulator (build/, ctest -L wine; the
 #            first run sets up a Wine prefix in build/tests/wine)
+#     windows the whole application cross-built for Windows (build-win/)
+#            and packed into its zip, run under Wine: its core tests; from
+#            the unzipped package in a new Wine prefix, dvkctl.exe against
+#            the Linux build, the serial link to the simulator, the window on
+#            Xvfb (scripts/test-windows.sh; output in build-win/stage/)
 #     asan   the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #            (build-asan/)
 #     tsan   the threaded tests under ThreadSanitizer (build-tsan/)
@@ -21,7 +26,7 @@
 set -uo pipefail
 cd "$(dirname "$0")"
 
-ALL_STAGES="suite wine asan tsan fuzz"
+ALL_STAGES="suite wine windows asan tsan fuzz"
 case "${1:-}" in
 "") STAGES=quick ;;
 --all) STAGES=${DVK_STAGES:-$ALL_STAGES} ;;
@@ -68,6 +73,7 @@ for s in $STAGES; do
     quick) stage quick bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -LE long' ;;
     suite) stage suite bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -LE wine' ;;
     wine) stage wine bash -c 'cd build && QT_QPA_PLATFORM=offscreen ctest --verbose -L wine' ;;
+    windows) stage windows scripts/test-windows.sh build-win build ;;
     asan) stage asan scripts/test-sanitizers.sh address build-asan ;;
     tsan) stage tsan scripts/test-sanitizers.sh thread build-tsan ;;
     fuzz) stage fuzz scripts/fuzz.sh "$FUZZ_SECONDS" build-fuzz ;;

@@ -13,6 +13,7 @@ PACKAGES=(
   libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
   xvfb xauth xdotool
+  zip unzip
   dpkg-dev file desktop-file-utils imagemagick x11-utils
   clang-14 libclang-rt-14-dev
 )

@@ -7,9 +7,14 @@
 bool installQtChinese(QCoreApplication *app)
 {
     auto *translator = new QTranslator(app);
-    if (!translator->load("qtbase_zh_CN", QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
-        delete translator;
-        return false;
+    // Where Qt keeps them; the Windows package carries them in translations/
+    // beside the program.
+    const QStringList dirs = {QLibraryInfo::location(QLibraryInfo::TranslationsPath),
+                              QCoreApplication::applicationDirPath() + "/translations"};
+    for (const QString &dir : dirs) {
+        if (translator->load("qtbase_zh_CN", dir))
+            return QCoreApplication::installTranslator(translator);
     }
-    return QCoreApplication::installTranslator(translator);
+    delete translator;
+    return false;
 }

@@ -6,8 +6,9 @@ namespace cli
 
 int cmdSimulate(const QStringList &)
 {
-    err("dvkctl simulate: needs a POSIX pseudo-terminal, not available on this system");
-    return ExitFailed;
+    err("dvkctl simulate: the projector simulator needs pseudo-terminals, which this system "
+        "does not have; run it on Linux");
+    return ExitUsage;
 }
 
 } // namespace cli

@@ -3,6 +3,10 @@
 #include <chrono>
 #include <csignal>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace cli
 {
 
@@ -17,6 +21,19 @@ extern "C" void onStopSignal(int signal)
     received.store(signal);
 }
 
+#ifdef _WIN32
+// Ctrl-C and Ctrl-Break come on a thread of their own; the guard stops the
+// work as for SIGINT. Closing the console window ends the process after the
+// handler whatever it returns, so that is left to the default.
+BOOL WINAPI onConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    received.store(SIGINT);
+    return TRUE;
+}
+#endif
+
 // How often a guard looks for a signal: a handler may do next to nothing, so
 // it only records the signal and the guard's thread acts on it.
 constexpr auto kSignalPoll = std::chrono::milliseconds(10);
@@ -26,8 +43,7 @@ constexpr auto kSignalPoll = std::chrono::milliseconds(10);
 void catchStopSignals()
 {
 #ifdef _WIN32
-    // The runtime resets a handler to the default before calling it.
-    std::signal(SIGINT, onStopSignal);
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
     std::signal(SIGTERM, onStopSignal);
 #else
     struct sigaction sa = {};
@@ -41,6 +57,9 @@ void catchStopSignals()
 
 void releaseStopSignals()
 {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleControl, FALSE);
+#endif
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
 }

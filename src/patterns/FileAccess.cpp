@@ -5,7 +5,14 @@
 #include <QTemporaryFile>
 #include <QTextCodec>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -168,6 +175,36 @@ QByteArray ByteKeepingUtf8Codec::convertFromUnicode(const QChar *in, int length,
 
 #endif
 
+#ifdef Q_OS_WIN
+
+std::wstring wide(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// A device whatever is on disk: the device namespace (\\.\COM3,
+// \\.\pipe\name) or a reserved name (NUL, CON, COM3, LPT1, with any
+// extension) as the last component.
+bool namesDevice(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    if (native.startsWith(QLatin1String("\\\\.\\")))
+        return true;
+    const QString base = native.section(QLatin1Char('\\'), -1).section(QLatin1Char('.'), 0, 0);
+    static const QRegularExpression reserved(
+        QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9]|CONIN\\$|CONOUT\\$) *$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return reserved.match(base).hasMatch();
+}
+
+bool attributesNotRegular(DWORD attributes)
+{
+    return attributes &
+           (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE);
+}
+
+#endif
+
 } // namespace
 
 void installFileNameCodec()
@@ -192,8 +229,13 @@ QString notRegularFileText()
 bool isNonRegularFile(const QString &path)
 {
 #ifdef Q_OS_WIN
-    const QFileInfo info(path);
-    return info.exists() && !info.isFile();
+    if (path.isEmpty())
+        return false;
+    if (namesDevice(path))
+        return true;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data) &&
+           attributesNotRegular(data.dwFileAttributes);
 #else
     struct stat st;
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
@@ -217,11 +259,46 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         return false;
     }
 #ifdef Q_OS_WIN
+    // Looked at before it is opened (opening a pipe connects to its server),
+    // and what was opened is looked at again; a reparse point is opened as
+    // itself, not followed.
     if (isNonRegularFile(path))
         return refuse();
-    file.setFileName(path);
-    if (!file.open(mode)) {
+    DWORD access = GENERIC_READ;
+    int flags = _O_RDONLY;
+    if ((mode & QIODevice::ReadWrite) == QIODevice::ReadWrite) {
+        access = GENERIC_READ | GENERIC_WRITE;
+        flags = _O_RDWR;
+    } else if (mode & QIODevice::WriteOnly) {
+        access = GENERIC_WRITE;
+        flags = _O_WRONLY;
+    }
+    if (mode & QIODevice::Append)
+        flags |= _O_APPEND;
+    const HANDLE h = CreateFileW(wide(path).c_str(), access,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 (mode & QIODevice::WriteOnly) ? OPEN_ALWAYS : OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = qt_error_string(int(GetLastError()));
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        attributesNotRegular(info.dwFileAttributes)) {
+        CloseHandle(h);
+        return refuse();
+    }
+    // Binary at this level: QIODevice::Text makes the line ends.
+    const int fd = _open_osfhandle(intptr_t(h), flags | _O_BINARY);
+    if (fd < 0) {
+        *error = qt_error_string(int(GetLastError()));
+        CloseHandle(h);
+        return false;
+    }
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         *error = file.errorString();
+        _close(fd);
         return false;
     }
     return true;

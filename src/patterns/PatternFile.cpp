@@ -13,6 +13,9 @@
 #ifndef Q_OS_WIN
 #include <sys/file.h>
 #include <unistd.h>
+#else
+#include <io.h>
+#include <windows.h>
 #endif
 
 QString patternFilePathFor(const QString &directory, const QDateTime &time)
@@ -124,6 +127,10 @@ bool lastLineOpen(int fd, qint64 size)
 // How long open() waits for another writer's append to end (an append takes
 // milliseconds; the window waits on its GUI thread).
 constexpr int kLockWaitMs = 5000;
+#ifdef Q_OS_WIN
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+#endif
 
 } // namespace
 
@@ -188,6 +195,25 @@ bool PatternFileWriter::lock()
         }
         QThread::msleep(10);
     }
+#else
+    // One byte far past any end: writers exclude each other, readers are
+    // not held up as they would be by a lock on the data.
+    const HANDLE h = HANDLE(_get_osfhandle(file.handle()));
+    QElapsedTimer waited;
+    waited.start();
+    OVERLAPPED at = {};
+    at.Offset = kLockOffsetLow;
+    at.OffsetHigh = kLockOffsetHigh;
+    while (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        // A file system without locks is written to as before.
+        if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING)
+            return true;
+        if (waited.elapsed() > kLockWaitMs) {
+            error = QStringLiteral("another program is still writing to the file");
+            return false;
+        }
+        QThread::msleep(10);
+    }
 #endif
     locked = true;
     return true;
@@ -199,6 +225,11 @@ void PatternFileWriter::unlock()
         return;
 #ifndef Q_OS_WIN
     ::flock(file.handle(), LOCK_UN);
+#else
+    OVERLAPPED at = {};
+    at.Offset = kLockOffsetLow;
+    at.OffsetHigh = kLockOffsetHigh;
+    UnlockFileEx(HANDLE(_get_osfhandle(file.handle())), 0, 1, 0, &at);
 #endif
     locked = false;
 }

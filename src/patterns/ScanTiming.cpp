@@ -1,5 +1,7 @@
 #include "ScanTiming.h"
 
+#include "SingleMath.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -75,13 +77,13 @@ std::vector<float> segmentBoundaries(const ScanTiming &t, int n, float ratio)
     // the position (2k / n) X.
     std::vector<float> after(size_t(m) + 1, 0.0f);
     for (int k = 1; k <= m; ++k) {
-        const float deflection = std::atan(((float(2 * k) * ratio) * t.tanHalfAngle) / float(n));
+        const float deflection = singleAtan(((float(2 * k) * ratio) * t.tanHalfAngle) / float(n));
         // The sine of the mirror phase; rounding can put the outermost one a
         // hair above 1 when the window reaches the turning points (scan
         // values 16275 and 16276), where the arcsine would be not-a-number
         // and the edge stripes would lose their samples.
         const float sine = std::min((deflection + deflection) / t.fullAngle, 1.0f);
-        const float phaseTime = std::asin(sine) * t.period;
+        const float phaseTime = singleAsin(sine) * t.period;
         after[size_t(k)] = float(double(phaseTime) / (kPi * 2.0));
     }
     std::vector<float> e(size_t(n) + 1);

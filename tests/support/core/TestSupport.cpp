@@ -5,7 +5,9 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#ifndef _WIN32
 #include <signal.h>
+#endif
 
 QString makeTempDir()
 {
@@ -85,8 +87,14 @@ RunningProgram::~RunningProgram()
 
 void RunningProgram::signal(int sig)
 {
+#ifdef _WIN32
+    Q_UNUSED(sig)
+    if (isStarted)
+        process->kill(); // no signals to send
+#else
     if (isStarted)
         ::kill(pid_t(process->processId()), sig);
+#endif
 }
 
 RunResult RunningProgram::finish()

@@ -1,0 +1,253 @@
+#!/usr/bin/env bash
+# The windows stage of ./test.sh --all: the Windows build and its package
+# (scripts/package-windows.sh into build-win/) run under Wine against the
+# Linux build (build/):
+#   core     the core tests built for Windows
+# and, from the unzipped package in a new, empty Wine prefix:
+#   resources icon, version information and the window's one manifest
+#   grid     dvkctl.exe generate over a grid of requests (all five kinds, many
+#            scan values): the Linux build's bytes, each line end CR LF as a
+#            Windows text file has it
+#   tools    inspect, preview, analyze and decode: the Linux build's results
+#   serial   query and burn --no-wait through a Wine COM port linked to the
+#            Linux simulator's pseudo-terminal, the stream checked by it
+#   window   dvk-sp.exe on Xvfb: opens, its screenshot goes to the output,
+#            closes on request (the 是否退出? box answered) with exit status 0
+# One Wine prefix, one wine server and one virtual screen for the whole
+# stage. Output: build-win/stage/.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+SRC=$PWD
+WIN=$(realpath -m "${1:-build-win}")
+LIN=$(realpath -m "${2:-build}")
+OUT=$WIN/stage
+rm -rf "$OUT"
+mkdir -p "$OUT"
+
+# Built and packed; everything but the core tests runs from the unzipped
+# package, in a Wine prefix made afresh for every run, so the stage proves
+# what a user unzips.
+pkg=$(scripts/package-windows.sh "$WIN" | tail -n2) || exit 1
+QT_PREFIX=$(sed -n 's/^QT_PREFIX=//p' <<<"$pkg")
+PACKAGE=$(sed -n 's/^PACKAGE=//p' <<<"$pkg")
+[ -x "$LIN/bin/dvkctl" ] || { echo "test-windows: build the Linux tree first ($LIN)" >&2; exit 1; }
+unzip -q "$PACKAGE" -d "$OUT/unzipped" || exit 1
+APP=$OUT/unzipped/$(basename "$PACKAGE" .zip)
+
+winpath() { echo "Z:${1//\//\\}"; }
+WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+WINESERVER=$(command -v wineserver64 || command -v wineserver || echo /usr/lib/wine/wineserver)
+export WINEPREFIX=$OUT/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+pids=()
+cleanup() {
+  "$WINESERVER" -k 2>/dev/null
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
+}
+trap cleanup EXIT
+
+# The virtual screen comes first: Wine's desktop is made once per session,
+# on the display of whichever program first needs it, and a session begun
+# without one never shows a window.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$OUT/display" 2>"$OUT/xvfb.log" &
+pids+=($!)
+for _ in $(seq 1 100); do [ -s "$OUT/display" ] && break; sleep 0.1; done
+[ -s "$OUT/display" ] || { echo "FAIL Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$OUT/display")"
+
+# Wine's server and its services outlive the first program and keep whatever
+# it had open: started here with nothing open, or a caller reading a test's
+# output (ctest, a pipe) would wait for them for ever.
+start=$SECONDS
+"$WINESERVER" -p60 </dev/null >/dev/null 2>&1
+"$WINE" wineboot --init </dev/null >/dev/null 2>&1 || { echo "FAIL wineboot" >&2; exit 1; }
+# A program that crashes ends with an error status instead of waiting in
+# Wine's crash dialog. Windows' own fonts are not here: Wine would draw
+# Windows' dialog font (Tahoma, behind "MS Shell Dlg 2") and the form's 黑体
+# with whatever fontconfig offers first, on this system a mathematical font
+# three lines high, and every line edit, combo box and title would grow to
+# match (a stock QLineEdit comes out 52 pixels high instead of 22); a CJK font
+# stands in for them, as Windows' own would.
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI" 黑体 SimHei 宋体 SimSun "Microsoft YaHei" 微软雅黑; do
+    printf '"%s"="Noto Sans CJK SC"\r\n' "$font"
+  done
+} | iconv -f UTF-8 -t UTF-16 >"$OUT/settings.reg"
+"$WINE" regedit /S "$(winpath "$OUT/settings.reg")" </dev/null >/dev/null 2>&1
+echo "new Wine prefix in $((SECONDS - start)) s"
+
+failed=0
+result() { # name ok-status detail
+  if [ "$2" -eq 0 ]; then echo "PASS $1${3:+: $3}"; else echo "FAIL $1${3:+: $3}"; failed=1; fi
+}
+dvkctl() { "$WINE" "$APP/dvkctl.exe" "$@"; }
+# A Linux text as Windows' text mode writes it.
+crlf() { sed 's/$/\r/' "$@"; }
+
+# --- core: the core tests under Wine
+# The core tests load Qt from the toolchain.
+(cd "$WIN" && WINEPATH="Z:$QT_PREFIX/bin;Z:/usr/lib/gcc/x86_64-w64-mingw32/12-posix;Z:/usr/x86_64-w64-mingw32/lib" \
+  QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="Z:$QT_PREFIX/plugins" ctest --output-on-failure -LE long)
+result core $?
+
+# --- resources: both programs carry the icon and the project's version; the
+# window carries one manifest (a second, such as a linker's default, makes
+# Windows refuse to start it).
+version=$(sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+bad=0
+for exe in dvk-sp dvkctl; do
+  types=$(x86_64-w64-mingw32-objdump -p "$APP/$exe.exe" | sed -n 's/^[0-9a-f]\{3\}   Entry: ID: 0x0000\(..\),.*/\1/p' | tr '\n' ' ')
+  # (grep -q on a pipe would end strings early, which pipefail counts as failure)
+  [[ $types == *"0e "* ]] && [[ $types == *"10 "* ]] && grep -qx "$version" <(strings -el "$APP/$exe.exe") ||
+    { echo "  $exe.exe: resource types $types, version $version not found"; bad=1; }
+done
+manifests=$(strings "$APP/dvk-sp.exe" | grep -c '<assembly ')
+[ "$manifests" = 1 ] && grep -q 'level="requireAdministrator"' <(strings "$APP/dvk-sp.exe") || bad=1
+result resources "$bad" "icon and version $version in both, $manifests manifest in dvk-sp.exe"
+
+# --- grid: generate, request by request
+grid=$OUT/grid
+mkdir -p "$grid/linux" "$grid/windows"
+scans=(1 2 3 100 1941 3105 4851 7761 8000 8246 10000 11447 11932 16275 16276)
+requests=()
+for i in $(seq 0 159); do
+  if [ "$i" -lt ${#scans[@]} ]; then F=${scans[$i]}; else F=$(((i * 7919 + 4273) % 16276 + 1)); fi
+  case $((i % 5)) in
+  0) requests+=("phase --scan-value $F --steps $((3 + i % 6)) --stripes $((1 + (i * 37) % 128))") ;;
+  1) requests+=("gray --scan-value $F --bits $((1 + i % 10))") ;;
+  2) requests+=("square --scan-value $F --stripes $((1 + (i * 53) % 128))") ;;
+  3) requests+=("phase --scan-value $F --steps $((3 + (i / 5) % 6)) --stripes $((128 - i % 64))") ;;
+  4) if [ $((i % 10)) -eq 4 ]; then requests+=("dark"); else requests+=("light"); fi ;;
+  esac
+done
+# Windows' side in one Wine session (a batch file): starting Wine 160 times
+# would take minutes.
+bat=$grid/grid.bat
+: >"$bat"
+for n in "${!requests[@]}"; do
+  f=$(printf '%03d.txt' "$n")
+  "$LIN/bin/dvkctl" generate ${requests[$n]} -o "$grid/linux/$f" 2>>"$grid/linux.log"
+  printf '"%s" generate %s -o "%s"\r\n' "$(winpath "$APP/dvkctl.exe")" "${requests[$n]}" \
+    "$(winpath "$grid/windows/$f")" >>"$bat"
+done
+start=$SECONDS
+"$WINE" cmd /c "$(winpath "$bat")" >"$grid/windows.log" 2>&1
+differ=0
+for n in "${!requests[@]}"; do
+  f=$(printf '%03d.txt' "$n")
+  if ! cmp -s <(crlf "$grid/linux/$f") "$grid/windows/$f"; then
+    echo "  differs: generate ${requests[$n]}"
+    differ=$((differ + 1))
+  fi
+done
+result grid "$differ" "${#requests[@]} requests, $differ differ, $((SECONDS - start)) s under Wine"
+
+# --- tools: inspect, preview, analyze, decode on small inputs
+tools=$OUT/tools
+mkdir -p "$tools"
+cd "$tools"
+"$LIN/bin/dvkctl" generate phase --scan-value 10000 --steps 4 --stripes 8 -o p.txt 2>/dev/null
+"$LIN/bin/dvkctl" generate gray --scan-value 10000 --bits 4 -o p.txt 2>/dev/null
+bad=0
+for args in "inspect p.txt --json" \
+  "analyze p.txt --scan-value 10000 --set phase:4x8@1 --set gray:4@5 --json"; do
+  "$LIN/bin/dvkctl" $args >linux.out 2>&1
+  l=$?
+  dvkctl $args >windows.out 2>&1
+  w=$?
+  if [ "$l" != "$w" ] || ! cmp -s <(crlf linux.out) windows.out; then
+    echo "  differs: $args (exit $l / $w)"
+    diff linux.out <(tr -d '\r' <windows.out) | head -5
+    bad=1
+  fi
+done
+# Pictures compared by their pixels (the two builds' PNG encoders may pack
+# the same pixels differently).
+"$LIN/bin/dvkctl" preview p.txt --page 2 -o linux.png &&
+  dvkctl preview p.txt --page 2 -o windows.png &&
+  [ "$(compare -metric AE linux.png windows.png null: 2>&1)" = 0 ] ||
+  { echo "  differs: preview"; bad=1; }
+# Captures: the previews of the eight pages, decoded on both sides.
+caps=()
+for p in 1 2 3 4 5 6 7 8; do
+  "$LIN/bin/dvkctl" preview p.txt --page $p -o cap$p.png
+  caps+=(cap$p.png)
+done
+sets=(--scan-value 10000 --set phase:4x8@1 --set gray:4@5)
+"$LIN/bin/dvkctl" decode p.txt "${sets[@]}" "${caps[@]}" -o dl --json >linux.out 2>&1
+dvkctl decode p.txt "${sets[@]}" "${caps[@]}" -o dw --json >windows.out 2>&1
+# The reports less their timings, which differ from run to run.
+untimed() { sed 's/"timing":{[^}]*},//' "$@"; }
+if ! cmp -s <(crlf linux.out | untimed) <(untimed windows.out) || ! cmp -s dl/position.npy dw/position.npy; then
+  echo "  differs: decode"
+  bad=1
+fi
+cd "$SRC"
+result tools "$bad" "inspect, preview, analyze, decode"
+
+# --- serial: query and burn through COM5, the Linux simulator at the other end
+serial=$OUT/serial
+mkdir -p "$serial/record"
+export XDG_RUNTIME_DIR=$serial/runtime
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+"$LIN/bin/dvkctl" simulate --scan-value 12345 --record "$serial/record" >"$serial/sim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do [ -s "$serial/sim.log" ] && break; sleep 0.1; done
+pty=$(head -n1 "$serial/sim.log")
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
+answer=$(dvkctl query --port COM5 | tr -d '\r')
+[ "$answer" = 12345 ]
+result query $? "answered '$answer'"
+"$LIN/bin/dvkctl" generate square --scan-value 12345 --stripes 5 -o "$serial/burn.txt" 2>/dev/null
+dvkctl burn "$(winpath "$serial/burn.txt")" --port COM5 --no-wait >"$serial/burn.log" 2>&1
+rc=$?
+for _ in $(seq 1 100); do grep -q '"transfer"' "$serial/sim.log" && break; sleep 0.1; done
+line=$(grep '"transfer"' "$serial/sim.log" | head -n1)
+# The simulator checked the framing; every value arrived.
+values=$(wc -l <"$serial/burn.txt")
+[ "$rc" -eq 0 ] && [[ $line == *'"committed":true'* ]] && [[ $line == *'"errors":[]'* ]] &&
+  [[ $line == *"\"values\":$values,"* ]] && [ "$(wc -l <"$serial"/record/*)" = "$values" ]
+result burn $? "exit $rc, $line"
+
+# --- window: dvk-sp.exe on a virtual screen
+"$WINE" "$APP/dvk-sp.exe" >"$OUT/window.log" 2>&1 &
+app=$!
+pids+=($app)
+shown=1
+for _ in $(seq 1 600); do
+  xwininfo -name "DVK_SP_V2.03" 2>/dev/null | grep -q IsViewable && { shown=0; break; }
+  sleep 0.1
+done
+if [ "$shown" -eq 0 ]; then
+  sleep 3 # the splash gone, the window painted
+  import -window root -strip "$OUT/window.png"
+  # Asked to close as Windows asks (WM_CLOSE), not killed; the window asks
+  # 是否退出? and its default button, 确认, is pressed with Return.
+  "$WINE" taskkill /im dvk-sp.exe >>"$OUT/window.log" 2>&1
+  ended=1
+  for _ in $(seq 1 300); do
+    kill -0 "$app" 2>/dev/null || { ended=0; break; }
+    box=$(xdotool search --onlyvisible --name '^退出$' 2>/dev/null | head -n1)
+    if [ -n "$box" ]; then
+      xdotool windowfocus --sync "$box" 2>/dev/null
+      sleep 0.3
+      xdotool key Return
+      sleep 0.5
+    fi
+    sleep 0.1
+  done
+  if [ "$ended" -eq 0 ]; then
+    wait "$app"
+    code=$?
+  else
+    kill "$app"
+    code=timeout
+  fi
+  [ "$ended" -eq 0 ] && [ "$code" -eq 0 ]
+  result window $? "screenshot $OUT/window.png, exit $code"
+else
+  result window 1 "no window within 60 s"
+fi
+exit $failed
