@@ -11,8 +11,11 @@
 #   tools    inspect, preview, analyze and decode: the Linux build's results
 #   serial   query and burn --no-wait through a Wine COM port linked to the
 #            Linux simulator's pseudo-terminal, the stream checked by it
-#   window   dvk-sp.exe on Xvfb: opens, its screenshot goes to the output,
-#            closes on request (the 是否退出? box answered) with exit status 0
+#   page1    dvk-sp.exe on Xvfb, driven with the keyboard: COM5 opened on
+#            the simulator, a pattern file loaded, page 1 drawn (its
+#            screenshot in the output)
+#   window   dvk-sp.exe opens, its screenshot goes to the output, closes on
+#            request (the 是否退出? box answered) with exit status 0
 # One Wine prefix, one wine server and one virtual screen for the whole
 # stage. Output: build-win/stage/.
 set -uo pipefail
@@ -211,10 +214,80 @@ values=$(wc -l <"$serial/burn.txt")
   [[ $line == *"\"values\":$values,"* ]] && [ "$(wc -l <"$serial"/record/*)" = "$values" ]
 result burn $? "exit $rc, $line"
 
-# --- window: dvk-sp.exe on a virtual screen
+# --- window: dvk-sp.exe on a virtual screen, driven with the keyboard as a
+# user could: COM5 picked and opened, the projector's answer unlocks the
+# window, a pattern file loaded, page 1 drawn.
+# Wine lists the ports of HARDWARE\DEVICEMAP\SERIALCOMM, which its mount
+# manager fills at start-up from the serial devices it finds; the link made
+# above is added by hand (the key lives as long as the wine server).
+"$WINE" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial4' /t REG_SZ /d COM5 /f \
+  </dev/null >/dev/null 2>&1
+"$LIN/bin/dvkctl" generate phase --scan-value 12345 --steps 4 --stripes 8 -o "$OUT/window-pattern.txt" 2>/dev/null
+queries=$(grep -c '"event":"query"' "$serial/sim.log")
 "$WINE" "$APP/dvk-sp.exe" >"$OUT/window.log" 2>&1 &
 app=$!
 pids+=($app)
+# Waits up to 20 s for a condition (a command); says what it waited for.
+waitFor() {
+  local what=$1
+  shift
+  for _ in $(seq 1 200); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  echo "  timed out waiting: $what"
+  return 1
+}
+key() { xdotool key --delay 60 "$@"; }
+# The window's dialogs and boxes: its other visible top-level windows.
+dialog() { xdotool search --onlyvisible --class '^dvk-sp\.exe$' 2>/dev/null | grep -vx "$win" | head -n1; }
+dialogOpen() { [ -n "$(dialog)" ]; }
+dialogGone() { [ -z "$(dialog)" ]; }
+answered() { [ "$(grep -c '"event":"query"' "$serial/sim.log")" -gt "$queries" ]; }
+# Types into the dialog that just opened and presses Return. A dialog still
+# being built may lose the first keys: then it stays, and the text is typed
+# again over whatever its field holds.
+answerDialog() {
+  local text=$1 d
+  for _ in 1 2 3; do
+    d=$(dialog)
+    [ -n "$d" ] || return 0
+    xdotool windowfocus --sync "$d" 2>/dev/null
+    sleep 0.5
+    if [ -n "$text" ]; then
+      key ctrl+a
+      xdotool type --delay 20 "$text"
+      key Return
+    else
+      key Escape
+    fi
+    for _ in $(seq 1 50); do
+      dialogGone && return 0
+      sleep 0.1
+    done
+  done
+  echo "  the dialog did not close"
+  return 1
+}
+# Page 1 of an 8-stripe phase-shift set in the screenshot: on the row with
+# the most red, the picture's stripes, eight red bands. Prints the width,
+# the row, its red pixels and the bands.
+redBands() {
+  convert "$1" -fuzz 30% -fill black +opaque red -fill white -opaque red -colorspace gray \
+    -threshold 50% -negate -compress none pbm:- | tr -s ' \n' '\n\n' | tail -n +2 |
+    awk 'NR == 1 { w = $1; next } NR == 2 { h = $1; next }
+      { for (i = 1; i <= length($0); i++) px[k++] = substr($0, i, 1) }
+      END {
+        best = -1
+        for (y = 0; y < h; y++) {
+          s = 0
+          for (x = 0; x < w; x++) s += px[y * w + x]
+          if (s > best) { best = s; row = y }
+        }
+        for (x = 0; x < w; x++) { v = px[row * w + x]; if (v == 1 && prev != 1) bands++; prev = v }
+        print w, row, best, bands + 0
+      }'
+}
 shown=1
 for _ in $(seq 1 600); do
   xwininfo -name "DVK_SP_V2.03" 2>/dev/null | grep -q IsViewable && { shown=0; break; }
@@ -222,6 +295,29 @@ for _ in $(seq 1 600); do
 done
 if [ "$shown" -eq 0 ]; then
   sleep 3 # the splash gone, the window painted
+  win=$(xdotool search --name '^DVK_SP_V2\.03$' | head -n1)
+  drawn=1
+  # The last port listed (COM5), 打开串口; the folder dialog that follows is
+  # cancelled (the program's own folder is used); the simulator's answer; then
+  # "..." beside 文件路径, two controls on, and the pattern file.
+  xdotool windowfocus --sync "$win" 2>/dev/null
+  sleep 0.5
+  key End Tab space
+  if waitFor "the folder dialog" dialogOpen && answerDialog "" &&
+    waitFor "the simulator's answer to a query" answered; then
+    sleep 1
+    xdotool windowfocus --sync "$win" 2>/dev/null
+    sleep 0.5
+    key Tab Tab space
+    if waitFor "the file dialog" dialogOpen && answerDialog "$(winpath "$OUT/window-pattern.txt")"; then
+      sleep 2
+      import -window "$win" -strip "$OUT/window-page1.png"
+      read -r width row red bands < <(redBands "$OUT/window-page1.png")
+      [ "$bands" = 8 ] && [ "$red" -gt $((width / 4)) ]
+      drawn=$?
+    fi
+  fi
+  result page1 "$drawn" "COM5 opened, ${red:-no} red pixels in ${bands:-no} bands on row ${row:-?} of $OUT/window-page1.png (8 bands wanted)"
   import -window root -strip "$OUT/window.png"
   # Asked to close as Windows asks (WM_CLOSE), not killed; the window asks
   # 是否退出? and its default button, 确认, is pressed with Return.
