@@ -93,10 +93,26 @@ bool BurnLineReader::next(BurnLine *line)
     }
 }
 
+namespace
+{
+
+// A line's number, base 16 ("0x" allowed). Qt 6 reads a number up to a NUL
+// and takes "0x10\0junk" for 0x10; a NUL is no part of a number on either.
+int hexValue(const QString &text, bool *ok)
+{
+    if (text.contains(QChar(0))) {
+        *ok = false;
+        return 0;
+    }
+    return text.toInt(ok, 16);
+}
+
+} // namespace
+
 int convertBurnLine(const QString &line)
 {
     bool ok = false;
-    const int value = line.toInt(&ok, 16);
+    const int value = hexValue(line, &ok);
     return ok ? value : 0;
 }
 
@@ -110,7 +126,7 @@ BurnLineValue readBurnLineValue(const BurnLine &line)
         return v;
     }
     // With its size: a NUL inside the line is part of it, not its end.
-    v.value = QString::fromUtf8(line.text.constData(), line.text.size()).toInt(&v.number, 16);
+    v.value = hexValue(QString::fromUtf8(line.text.constData(), line.text.size()), &v.number);
     if (!v.number)
         v.value = 0;
     v.burnable = v.number && v.value >= 0 && v.value <= 0xFF;
