@@ -1,13 +1,14 @@
 #include "QtTranslation.h"
 
+#include "QtCompat.h"
+
 #include <QCoreApplication>
-#include <QLibraryInfo>
 #include <QTranslator>
 
 bool installQtChinese(QCoreApplication *app)
 {
     auto *translator = new QTranslator(app);
-    if (!translator->load("qtbase_zh_CN", QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+    if (!translator->load("qtbase_zh_CN", qtTranslationsPath())) {
         delete translator;
         return false;
     }

@@ -10,7 +10,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace cli
 {
@@ -135,19 +134,8 @@ int cmdPreview(const QStringList &args)
         err(QString("dvkctl preview: cannot encode the picture for '%1'").arg(outPath));
         return ExitFailed;
     }
-    QSaveFile saved(outPath);
-    if (!saved.open(QIODevice::WriteOnly)) {
-        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, saved.errorString()));
-        return ExitFailed;
-    }
-    // A write cut short by a file size limit reports no error of its own:
-    // what is on disk is compared with what was meant to be.
-    if (saved.write(png) != png.size() || !saved.flush() || saved.size() != png.size() ||
-        !saved.commit()) {
-        const QString why = saved.error() != QFileDevice::NoError
-                                ? saved.errorString()
-                                : QStringLiteral("the file was cut short");
-        saved.cancelWriting();
+    QString why;
+    if (!replaceFileWith(outPath, png, &why)) {
         err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, why));
         return ExitFailed;
     }
