@@ -19,6 +19,8 @@
 #     tsan   the threaded tests under ThreadSanitizer (build-tsan/)
 #     fuzz   each fuzz target for FUZZ_SECONDS (default 60) seconds
 #            (build-fuzz/)
+#     qt6    the same tree built with Qt 6 (-DDVK_QT=6) and the quick run
+#            on it (build-qt6/)
 #
 # With --all every stage runs even if an earlier one failed, and DVK_STAGES
 # picks stages (e.g. DVK_STAGES="suite asan"). The exit status is non-zero if
@@ -26,7 +28,7 @@
 set -uo pipefail
 cd "$(dirname "$0")"
 
-ALL_STAGES="suite wine windows asan tsan fuzz"
+ALL_STAGES="suite wine windows asan tsan fuzz qt6"
 case "${1:-}" in
 "") STAGES=quick ;;
 --all) STAGES=${DVK_STAGES:-$ALL_STAGES} ;;
@@ -77,6 +79,7 @@ for s in $STAGES; do
     asan) stage asan scripts/test-sanitizers.sh address build-asan ;;
     tsan) stage tsan scripts/test-sanitizers.sh thread build-tsan ;;
     fuzz) stage fuzz scripts/fuzz.sh "$FUZZ_SECONDS" build-fuzz ;;
+    qt6) stage qt6 scripts/test-qt6.sh build-qt6 ;;
     *) echo "unknown stage '$s'" >&2; failed=1 ;;
     esac
 done
@@ -88,7 +91,7 @@ case " $STAGES " in
 *" fuzz "*) grep -hE '^FUZZ ' "$LOGS/fuzz.log" 2>/dev/null || true ;;
 esac
 # The test run's own closing lines come last.
-for s in quick suite; do
+for s in quick suite qt6; do
     case " $STAGES " in
     *" $s "*)
         echo

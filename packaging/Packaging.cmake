@@ -42,7 +42,12 @@ from them.")
 # them, Qt's own Chinese texts (file dialogs, standard buttons) and Qt's TIFF
 # reader, which dvkctl decode loads as a plugin for TIFF captures.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n, qt5-image-formats-plugins")
+# (The package is made from the Qt 5 build; a Qt 6 build names Qt 6's.)
+if(QT_VERSION_MAJOR EQUAL 5)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n, qt5-image-formats-plugins")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, qt6-image-formats-plugins")
+endif()
 # Every text of the window is Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 

@@ -16,6 +16,8 @@ PACKAGES=(
   zip unzip
   dpkg-dev file desktop-file-utils imagemagick x11-utils
   clang-14 libclang-rt-14-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+  qt6-image-formats-plugins qt6-translations-l10n
 )
 
 missing=()

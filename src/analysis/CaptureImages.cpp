@@ -192,7 +192,7 @@ bool naturalLess(const QString &a, const QString &b)
                 ++sj;
             if (ei - si != ej - sj)
                 return ei - si < ej - sj;
-            const int c = QStringRef(&a, si, ei - si).compare(QStringRef(&b, sj, ej - sj));
+            const int c = QStringView(a).mid(si, ei - si).compare(QStringView(b).mid(sj, ej - sj));
             if (c != 0)
                 return c < 0;
             // 007 after 7

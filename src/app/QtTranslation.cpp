@@ -1,7 +1,8 @@
 #include "QtTranslation.h"
 
+#include "QtCompat.h"
+
 #include <QCoreApplication>
-#include <QLibraryInfo>
 #include <QTranslator>
 
 bool installQtChinese(QCoreApplication *app)
@@ -9,7 +10,7 @@ bool installQtChinese(QCoreApplication *app)
     auto *translator = new QTranslator(app);
     // Where Qt keeps them; the Windows package carries them in translations/
     // beside the program.
-    const QStringList dirs = {QLibraryInfo::location(QLibraryInfo::TranslationsPath),
+    const QStringList dirs = {qtTranslationsPath(),
                               QCoreApplication::applicationDirPath() + "/translations"};
     for (const QString &dir : dirs) {
         if (translator->load("qtbase_zh_CN", dir))

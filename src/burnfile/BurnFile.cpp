@@ -105,10 +105,26 @@ bool BurnLineReader::next(BurnLine *line)
     }
 }
 
+namespace
+{
+
+// A line's number, base 16 ("0x" allowed). Qt 6 reads a number up to a NUL
+// and takes "0x10\0junk" for 0x10; a NUL is no part of a number on either.
+int hexValue(const QString &text, bool *ok)
+{
+    if (text.contains(QChar(0))) {
+        *ok = false;
+        return 0;
+    }
+    return text.toInt(ok, 16);
+}
+
+} // namespace
+
 int convertBurnLine(const QString &line)
 {
     bool ok = false;
-    const int value = line.toInt(&ok, 16);
+    const int value = hexValue(line, &ok);
     return ok ? value : 0;
 }
 
@@ -122,7 +138,7 @@ BurnLineValue readBurnLineValue(const BurnLine &line)
         return v;
     }
     // With its size: a NUL inside the line is part of it, not its end.
-    v.value = QString::fromUtf8(line.text.constData(), line.text.size()).toInt(&v.number, 16);
+    v.value = hexValue(QString::fromUtf8(line.text.constData(), line.text.size()), &v.number);
     if (!v.number)
         v.value = 0;
     v.burnable = v.number && v.value >= 0 && v.value <= 0xFF;
@@ -172,7 +188,7 @@ BurnFileStamp BurnFileStamp::of(const QString &path)
     stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
 #else
     struct stat st;
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(fileNameBytes(path).constData(), &st) != 0)
         return stamp;
     stamp.device = quint64(st.st_dev);
     stamp.inode = quint64(st.st_ino);

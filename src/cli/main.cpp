@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
         {"decode", cli::cmdDecode},
     };
 
-    const QStringList args = app.arguments().mid(1);
+    const QStringList args = fileNameArguments(argc, argv).mid(1);
     int rc = cli::ExitUsage;
     if (args.isEmpty()) {
         std::fputs(kUsage, stderr);

@@ -1,9 +1,9 @@
 #include "FileAccess.h"
 
+#include "QtCompat.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryFile>
-#include <QTextCodec>
 
 #ifdef Q_OS_WIN
 #include <QDir>
@@ -22,45 +22,20 @@
 namespace
 {
 
-#ifndef Q_OS_WIN
-
-// UTF-8 with every byte that is not part of a valid sequence kept as the
-// lone surrogate U+DC00 + byte, and written back as that byte.
-class ByteKeepingUtf8Codec : public QTextCodec
-{
-public:
-    QByteArray name() const override { return QByteArrayLiteral("UTF-8 (bytes kept)"); }
-    // A number no registered codec uses.
-    int mibEnum() const override { return 0x44564B08; }
-
-protected:
-    QString convertToUnicode(const char *in, int length, ConverterState *state) const override;
-    QByteArray convertFromUnicode(const QChar *in, int length,
-                                  ConverterState *state) const override;
-};
-
 constexpr ushort kEscapeBase = 0xDC00;
 
-QString ByteKeepingUtf8Codec::convertToUnicode(const char *in, int length,
-                                               ConverterState *state) const
+// UTF-8 with every byte that is not part of a valid sequence kept as the
+// lone surrogate U+DC00 + byte. With `unfinished`, a valid start of a
+// sequence that the bytes end in is left for the next piece.
+QString decodeKeepingBytes(const char *in, int n, int *unfinished)
 {
-    // Bytes of a sequence that the previous call's input ended in the middle
-    // of are kept in the state (at most three).
-    QByteArray bytes;
-    if (state && state->remainingChars > 0) {
-        for (int k = 0; k < state->remainingChars; ++k)
-            bytes.append(char((state->state_data[0] >> (8 * k)) & 0xFF));
-        state->remainingChars = 0;
-        state->state_data[0] = 0;
-    }
-    bytes.append(in, length);
-
+    if (unfinished)
+        *unfinished = 0;
     QString out;
-    out.reserve(bytes.size());
-    const int n = bytes.size();
+    out.reserve(n);
     int i = 0;
     while (i < n) {
-        const uchar b = uchar(bytes[i]);
+        const uchar b = uchar(in[i]);
         if (b < 0x80) {
             out.append(QChar(b));
             ++i;
@@ -91,16 +66,14 @@ QString ByteKeepingUtf8Codec::convertToUnicode(const char *in, int length,
                 incomplete = true;
                 break;
             }
-            const uchar c = uchar(bytes[i + j]);
+            const uchar c = uchar(in[i + j]);
             if (c < (j == 1 ? low : 0x80) || c > (j == 1 ? high : 0xBF))
                 valid = false;
             else
                 code = (code << 6) | (c & 0x3F);
         }
-        if (valid && incomplete && state) {
-            for (int k = 0; i + k < n; ++k)
-                state->state_data[0] |= uint(uchar(bytes[i + k])) << (8 * k);
-            state->remainingChars = n - i;
+        if (valid && incomplete && unfinished) {
+            *unfinished = n - i;
             break;
         }
         if (!valid || incomplete) {
@@ -119,48 +92,37 @@ QString ByteKeepingUtf8Codec::convertToUnicode(const char *in, int length,
     return out;
 }
 
-QByteArray ByteKeepingUtf8Codec::convertFromUnicode(const QChar *in, int length,
-                                                    ConverterState *state) const
+// The inverse: each kept byte written back as itself. A surrogate that
+// stands for no byte and no character becomes '?', counted in *invalid.
+QByteArray encodeKeepingBytes(const QChar *in, int n, int *invalid)
 {
-    QString text;
-    if (state && state->remainingChars > 0) {
-        text.append(QChar(ushort(state->state_data[0])));
-        state->remainingChars = 0;
-        state->state_data[0] = 0;
-    }
-    text.append(in, length);
-
     QByteArray out;
-    out.reserve(text.size());
-    const int n = text.size();
+    out.reserve(n);
+    auto bad = [&]() {
+        out.append('?');
+        if (invalid)
+            ++*invalid;
+    };
     for (int i = 0; i < n; ++i) {
-        const ushort u = text.at(i).unicode();
+        const ushort u = in[i].unicode();
         if (u < 0x80) {
             out.append(char(u));
         } else if (QChar::isHighSurrogate(u)) {
-            if (i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
-                const uint code = QChar::surrogateToUcs4(u, text.at(i + 1).unicode());
+            if (i + 1 < n && QChar::isLowSurrogate(in[i + 1].unicode())) {
+                const uint code = QChar::surrogateToUcs4(u, in[i + 1].unicode());
                 out.append(char(0xF0 | (code >> 18)));
                 out.append(char(0x80 | ((code >> 12) & 0x3F)));
                 out.append(char(0x80 | ((code >> 6) & 0x3F)));
                 out.append(char(0x80 | (code & 0x3F)));
                 ++i;
-            } else if (i + 1 == n && state) {
-                state->state_data[0] = u;
-                state->remainingChars = 1;
             } else {
-                out.append('?');
-                if (state)
-                    ++state->invalidChars;
+                bad();
             }
         } else if (QChar::isLowSurrogate(u)) {
-            if (u >= kEscapeBase + 0x80 && u <= kEscapeBase + 0xFF) {
+            if (u >= kEscapeBase + 0x80 && u <= kEscapeBase + 0xFF)
                 out.append(char(u - kEscapeBase));
-            } else {
-                out.append('?');
-                if (state)
-                    ++state->invalidChars;
-            }
+            else
+                bad();
         } else if (u < 0x800) {
             out.append(char(0xC0 | (u >> 6)));
             out.append(char(0x80 | (u & 0x3F)));
@@ -173,7 +135,8 @@ QByteArray ByteKeepingUtf8Codec::convertFromUnicode(const QChar *in, int length,
     return out;
 }
 
-#endif
+// Whether Qt's own conversion of names keeps every byte (set at start).
+bool qtKeepsNameBytes = false;
 
 #ifdef Q_OS_WIN
 
@@ -209,16 +172,27 @@ bool attributesNotRegular(DWORD attributes)
 
 void installFileNameCodec()
 {
-#ifndef Q_OS_WIN
-    static QTextCodec *installed = nullptr;
-    if (installed)
-        return;
-    const QTextCodec *locale = QTextCodec::codecForLocale();
-    if (locale && locale->mibEnum() == 106) { // UTF-8
-        installed = new ByteKeepingUtf8Codec; // owned by Qt's codec list
-        QTextCodec::setCodecForLocale(installed);
-    }
-#endif
+    qtKeepsNameBytes = installQtFileNameConverter(decodeKeepingBytes, encodeKeepingBytes);
+}
+
+QByteArray fileNameBytes(const QString &name)
+{
+    return qtKeepsNameBytes ? QFile::encodeName(name)
+                            : encodeKeepingBytes(name.constData(), name.size(), nullptr);
+}
+
+QString fileNameFromBytes(const QByteArray &bytes)
+{
+    return qtKeepsNameBytes ? QFile::decodeName(bytes)
+                            : decodeKeepingBytes(bytes.constData(), bytes.size(), nullptr);
+}
+
+QStringList fileNameArguments(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << fileNameFromBytes(QByteArray(argv[i]));
+    return args;
 }
 
 QString notRegularFileText()
@@ -238,7 +212,7 @@ bool isNonRegularFile(const QString &path)
            attributesNotRegular(data.dwFileAttributes);
 #else
     struct stat st;
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+    return !path.isEmpty() && ::stat(fileNameBytes(path).constData(), &st) == 0 &&
            !S_ISREG(st.st_mode);
 #endif
 }
@@ -306,7 +280,7 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
     // Looked at before it is opened: opening a device can have effects of
     // its own (a serial line's control lines change), and a pipe's open
     // waits for a writer.
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = fileNameBytes(path);
     struct stat st;
     if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
         return refuse();
@@ -353,8 +327,8 @@ bool sameExistingFile(const QString &a, const QString &b)
     return x.exists() && y.exists() && x.canonicalFilePath() == y.canonicalFilePath();
 #else
     struct stat sa, sb;
-    return !a.isEmpty() && !b.isEmpty() && ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+    return !a.isEmpty() && !b.isEmpty() && ::stat(fileNameBytes(a).constData(), &sa) == 0 &&
+           ::stat(fileNameBytes(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 #endif
 }
@@ -365,7 +339,7 @@ bool isRegularFile(const QString &path)
     return QFileInfo(path).isFile();
 #else
     struct stat st;
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+    return !path.isEmpty() && ::stat(fileNameBytes(path).constData(), &st) == 0 &&
            S_ISREG(st.st_mode);
 #endif
 }
@@ -377,8 +351,8 @@ bool isForeignLinkInSharedFolder(const QString &path)
     return false;
 #else
     struct stat link, folder;
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &link) == 0 &&
+    const QByteArray dir = fileNameBytes(QFileInfo(path).absolutePath());
+    return !path.isEmpty() && ::lstat(fileNameBytes(path).constData(), &link) == 0 &&
            S_ISLNK(link.st_mode) && link.st_uid != ::geteuid() &&
            ::stat(dir.constData(), &folder) == 0 && (folder.st_mode & S_IWOTH);
 #endif
@@ -396,41 +370,71 @@ bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *erro
             *notMade = true;
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size() ||
+        !file.commit()) {
+        *error = file.error() != QFileDevice::NoError ? file.errorString()
+                                                      : QStringLiteral("the file was cut short");
+        file.cancelWriting();
         return false;
     }
     return true;
 #else
-    // Not QSaveFile: it follows a link at the name and replaces the link's
-    // target.
-    const QFileInfo info(path);
-    QTemporaryFile file(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
-    if (!file.open()) {
-        *error = file.errorString();
+    // By the name's own bytes throughout (Qt's saving file would encode the
+    // name itself, and on Qt 6 lose a byte that is not UTF-8).
+    const QByteArray target = fileNameBytes(path);
+    struct stat st;
+    const bool existed = ::stat(target.constData(), &st) == 0;
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary =
+            target + ".tmp" + QByteArray::number(::getpid()) + "-" + QByteArray::number(attempt);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *error = qt_error_string(errno);
         if (notMade)
             *notMade = true;
         return false;
     }
-    // As a plain new file would be: readable by others unless the umask says
-    // otherwise.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(file.handle(), 0666 & ~mask);
-    // A write cut short by a file size limit reports no error of its own:
-    // what is on disk is compared with what was meant to be.
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size() ||
-        ::fsync(file.handle()) != 0) {
-        *error = file.error() != QFileDevice::NoError ? file.errorString()
-                                                      : QStringLiteral("the file was cut short");
+    auto fail = [&](const QString &why) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        *error = why;
         return false;
+    };
+    if (existed && ::fchmod(fd, st.st_mode & 07777) != 0)
+        return fail(qt_error_string(errno));
+    // A write cut short by a file size limit may report no error of its own:
+    // what is on disk is compared with what was meant to be.
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(qt_error_string(errno));
+        if (n == 0)
+            break;
+        done += n;
     }
-    if (::rename(QFile::encodeName(file.fileName()).constData(),
-                 QFile::encodeName(path).constData()) != 0) {
+    struct stat written;
+    if (done != bytes.size() || ::fstat(fd, &written) != 0 || written.st_size != bytes.size())
+        return fail(QStringLiteral("the file was cut short"));
+    if (::fsync(fd) != 0)
+        return fail(qt_error_string(errno));
+    if (::close(fd) != 0) {
+        ::unlink(temporary.constData());
         *error = qt_error_string(errno);
         return false;
     }
-    file.setAutoRemove(false);
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        *error = qt_error_string(errno);
+        ::unlink(temporary.constData());
+        return false;
+    }
     return true;
 #endif
 }

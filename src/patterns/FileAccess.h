@@ -7,16 +7,24 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 // File names on this system are bytes, and not every byte string is valid
-// UTF-8. Qt decodes command-line arguments and directory entries with the
-// locale's codec and encodes them back with it when it opens a file; its
-// UTF-8 codec turns a byte that is not UTF-8 into U+FFFD, so such a file
-// could never be opened by its name. Installed once at start, before any
-// name is decoded, this codec keeps each such byte as a lone surrogate
-// (U+DC80 … U+DCFF) and writes it back as the same byte. Other locales'
-// codecs already round-trip every byte, or are left as they are.
+// UTF-8. A name that is not is kept as UTF-8 with each stray byte as a lone
+// surrogate (U+DC80 … U+DCFF), written back as the same byte, so that such a
+// file can still be opened by its name. Installed once at start, before any
+// name is decoded, this also makes Qt's own conversion (arguments, dialogs,
+// QFile) keep every byte where Qt allows it (Qt 5; on Qt 6 names keep their
+// bytes only through the functions below).
 void installFileNameCodec();
+
+// The bytes of a name, and the name of some bytes, as above.
+QByteArray fileNameBytes(const QString &name);
+QString fileNameFromBytes(const QByteArray &bytes);
+
+// The program's arguments as main() has them once the application object
+// has taken its own, each decoded as a name.
+QStringList fileNameArguments(int argc, char **argv);
 
 // True when something exists at `path` (after following links) that is not
 // a regular file: a directory, a pipe, a device, a socket.

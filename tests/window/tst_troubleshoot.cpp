@@ -9,6 +9,7 @@
 // it is executed, so the whole tool runs without privileges.
 #include "serial/OpenFailureText.h"
 #include "serial/mySerial.h"
+#include "support/core/ChildSetupProcess.h"
 #include "support/core/Pty.h"
 #include "support/window/WindowSupport.h"
 #include "ui_mainwindow.h"
@@ -61,17 +62,13 @@ private:
 };
 
 // Runs dvkctl as nobody:nogroup with no supplementary groups.
-class UnprivilegedProcess : public QProcess
+void becomeNobody()
 {
-protected:
-    void setupChildProcess() override
-    {
-        const gid_t nogroup = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(nogroup, nogroup, nogroup) != 0 ||
-            ::setresuid(65534, 65534, 65534) != 0)
-            ::_exit(125);
-    }
-};
+    const gid_t nogroup = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(nogroup, nogroup, nogroup) != 0 ||
+        ::setresuid(65534, 65534, 65534) != 0)
+        ::_exit(125);
+}
 
 const uid_t kNobody = 65534;
 const gid_t kNogroup = 65534;
@@ -285,7 +282,7 @@ private slots:
                                "tool, which gives the logged-in user access to USB serial "
                                "adapters)\n";
         const auto run = [&](const QStringList &args, QByteArray *err) {
-            UnprivilegedProcess p;
+            ChildSetupProcess p(becomeNobody);
             p.start(tool, args);
             if (!p.waitForFinished(30000))
                 return -2;
