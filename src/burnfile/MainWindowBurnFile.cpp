@@ -5,13 +5,12 @@
 
 #include "MessageBoxes.h"
 #include "burnfile/BurnFile.h"
-
-#include <QFileDialog>
+#include "widgets/FileDialogs.h"
 
 void MainWindow::on_pushButton_FileDVK_clicked()
 {
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("打开"), patternDirectory, tr("Text File (*.txt)"));
+        filedialogs::openFileName(this, tr("打开"), patternDirectory, tr("Text File (*.txt)"));
     if (path.isEmpty())
         return;
     ui->lineEdit_FileDVK->setText(path);

@@ -7,17 +7,17 @@
 #include "patterns/SamplingCoverage.h"
 #include "patterns/ScanTiming.h"
 #include "patterns/WriteFailureText.h"
+#include "widgets/FileDialogs.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFileInfo>
 
 void MainWindow::choosePatternFile()
 {
-    patternDirectory = QFileDialog::getExistingDirectory(this, tr("请选择烧录文件保存路径"),
-                                                         patternDialogStart(lastChosenDirectory),
-                                                         QFileDialog::ShowDirsOnly);
+    patternDirectory = filedialogs::existingDirectory(this, tr("请选择烧录文件保存路径"),
+                                                      patternDialogStart(lastChosenDirectory),
+                                                      QFileDialog::ShowDirsOnly);
     if (!patternDirectory.isEmpty())
         lastChosenDirectory = patternDirectory;
     // The time is read once the user has closed the dialog.

@@ -1,0 +1,70 @@
+#include "FileDialogs.h"
+
+#include <QFileIconProvider>
+#include <QFileInfo>
+
+namespace filedialogs
+{
+
+#ifdef _WIN32
+
+QString existingDirectory(QWidget *parent, const QString &caption, const QString &start,
+                          QFileDialog::Options options)
+{
+    return QFileDialog::getExistingDirectory(parent, caption, start, options);
+}
+
+QString openFileName(QWidget *parent, const QString &caption, const QString &start,
+                     const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, caption, start, filter);
+}
+
+#else
+
+namespace
+{
+
+// Type and icon from the entry's kind, never from its contents.
+class KindOnlyIcons : public QFileIconProvider
+{
+public:
+    QIcon icon(const QFileInfo &info) const override
+    {
+        return QFileIconProvider::icon(info.isDir() ? Folder : File);
+    }
+    QString type(const QFileInfo &info) const override
+    {
+        return info.isDir() ? QFileDialog::tr("Folder") : QFileDialog::tr("File");
+    }
+};
+
+QString run(QFileDialog &dialog)
+{
+    KindOnlyIcons icons;
+    dialog.setIconProvider(&icons);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+} // namespace
+
+QString existingDirectory(QWidget *parent, const QString &caption, const QString &start,
+                          QFileDialog::Options options)
+{
+    QFileDialog dialog(parent, caption, start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(options);
+    return run(dialog);
+}
+
+QString openFileName(QWidget *parent, const QString &caption, const QString &start,
+                     const QString &filter)
+{
+    QFileDialog dialog(parent, caption, start, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    return run(dialog);
+}
+
+#endif
+
+} // namespace filedialogs
