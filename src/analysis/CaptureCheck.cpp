@@ -36,27 +36,12 @@ constexpr double kExplanationGain = 0.5;
 constexpr double kRunBackCost = 10.0;
 constexpr double kHypothesisGain = 0.03;
 
-// Every stride-th pixel of each axis of the captures.
-struct Grid {
-    int width = 0;
-    int height = 0;
-    int stride = 1;
-    std::vector<std::vector<float>> planes;
-
-    std::vector<const float *> pointers(const std::vector<int> &order) const
-    {
-        std::vector<const float *> list;
-        for (int c : order)
-            list.push_back(planes[size_t(c)].data());
-        return list;
-    }
-};
+using Grid = CaptureGrid;
 
 Grid subsample(const std::vector<const float *> &captures, int width, int height)
 {
     Grid g;
-    const qint64 pixels = qint64(width) * height;
-    g.stride = std::max(1, int(std::ceil(std::sqrt(double(pixels) / double(kCheckPixels)))));
+    g.stride = captureGridStride(width, height);
     g.width = (width + g.stride - 1) / g.stride;
     g.height = (height + g.stride - 1) / g.stride;
     for (const float *c : captures) {
@@ -881,9 +866,22 @@ CaptureCheckResult uncheckable(const std::vector<int> &ownPage, CaptureCheckResu
 
 } // namespace
 
+int captureGridStride(int width, int height)
+{
+    const qint64 pixels = qint64(width) * height;
+    return std::max(1, int(std::ceil(std::sqrt(double(pixels) / double(kCheckPixels)))));
+}
+
 CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
                                  const std::vector<std::vector<int>> &file,
                                  const std::vector<const float *> &captures, int width, int height,
+                                 const DecodedPositions &decoded)
+{
+    return checkCaptures(decoder, file, subsample(captures, width, height), decoded);
+}
+
+CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
+                                 const std::vector<std::vector<int>> &file, const CaptureGrid &grid,
                                  const DecodedPositions &decoded)
 {
     CaptureCheckResult result;
@@ -894,7 +892,6 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
         return uncheckable(ownPage, result);
 
     const PageLight light(file, decoder.cellEdges());
-    const Grid grid = subsample(captures, width, height);
     const Explainer explainer(decoder, light, grid, ownPage);
     const Explanation best = explain(explainer, grayCapturesOf(decoder.plan()));
 

@@ -2,21 +2,29 @@
 // position per pixel, and the check that each capture shows its page.
 #include "Cli.h"
 
+#include "OutputSet.h"
+#include "Stop.h"
 #include "analysis/CaptureCheck.h"
 #include "analysis/CaptureDecoder.h"
 #include "analysis/CaptureImages.h"
+#include "analysis/CaptureStack.h"
 #include "analysis/PatternAnalysis.h"
 #include "patterns/FileAccess.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtEndian>
 
 #include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <new>
 
 namespace cli
 {
@@ -38,8 +46,32 @@ double rounded(double v)
 }
 
 // The files decode writes into OUTDIR.
-const char *const kOutputs[] = {"position.npy", "position.png", "valid.png", "position-colour.png",
-                                "report.json"};
+const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",
+                           "report.json"};
+
+// What a run may allocate: with the program itself, under a gigabyte.
+constexpr qint64 kMemoryBudget = qint64(900) << 20;
+
+// A run's inputs as the command line gives them, and what is found of them.
+struct Run {
+    QString file;
+    QString outDir;
+    int scanValue = 0;
+    bool json = false;
+    std::vector<CaptureSetRequest> sets;
+    CapturePlan plan;
+    QStringList capturePaths;
+    std::vector<std::vector<int>> pages; // the file's, for the check
+    QSize size;
+    qint64 readBytes = 0; // reading the largest capture, at its peak
+};
+
+// What decoding found, for the report.
+struct Found {
+    DecodedPositions decoded;
+    CaptureCheckResult check;
+    qint64 readMs = 0, decodeMs = 0, checkMs = 0;
+};
 
 // A set's pages must hold what the decoder expects of them: a generated set
 // that decodes as intended, an all-dark or all-light reference.
@@ -70,11 +102,8 @@ bool setMatchesFile(const CaptureSetRequest &set, const PatternFileValues &value
     return true;
 }
 
-} // namespace
-
-int cmdDecode(const QStringList &args)
+int parseOptions(const QStringList &args, QCommandLineParser &parser, Run *run)
 {
-    QCommandLineParser parser;
     parser.addPositionalArgument("FILE", "The pattern file the projector holds.");
     parser.addPositionalArgument(
         "CAPTURE",
@@ -100,33 +129,34 @@ int cmdDecode(const QStringList &args)
         {"set"});
     if (rc >= 0)
         return rc;
-
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
         return ExitUsage;
     }
-    const QString file = positional.first();
-    int scanValue = 0;
-    if (!scanValueOption(parser, kName, &scanValue))
+    run->file = positional.first();
+    run->json = parser.isSet("json");
+    if (!scanValueOption(parser, kName, &run->scanValue))
         return ExitUsage;
     if (!parser.isSet("output")) {
         err(QString("%1: -o OUTDIR is required").arg(kName));
         return ExitUsage;
     }
-    QString outDir;
-    if (!outputOption(parser, "o", kName, &outDir))
+    if (!outputOption(parser, "o", kName, &run->outDir))
         return ExitUsage;
-    if (QFileInfo(outDir).exists() && !QFileInfo(outDir).isDir()) {
-        err(QString("%1: -o: '%2' is not a directory").arg(kName, outDir));
+    if (QFileInfo(run->outDir).exists() && !QFileInfo(run->outDir).isDir()) {
+        err(QString("%1: -o: '%2' is not a directory").arg(kName, run->outDir));
         return ExitUsage;
     }
-    const QStringList setTexts = parser.values("set");
+    return -1;
+}
+
+int planSets(const QStringList &setTexts, Run *run)
+{
     if (setTexts.isEmpty()) {
         err(QString("%1: give at least one --set").arg(kName));
         return ExitUsage;
     }
-    std::vector<CaptureSetRequest> sets;
     for (const QString &text : setTexts) {
         CaptureSetRequest request;
         QString why;
@@ -134,49 +164,21 @@ int cmdDecode(const QStringList &args)
             err(QString("%1: --set %2").arg(kName, why));
             return ExitUsage;
         }
-        sets.push_back(request);
+        run->sets.push_back(request);
     }
-    CapturePlan plan;
     QString why;
-    if (!planCaptureDecode(sets, &plan, &why)) {
+    if (!planCaptureDecode(run->sets, &run->plan, &why)) {
         err(QString("%1: %2").arg(kName, why));
         return ExitUsage;
     }
+    return -1;
+}
 
-    // The pattern file: every page of it, for the check.
-    const QFileInfo fileInfo(file);
-    if (!fileInfo.exists() || !fileInfo.isFile()) {
-        err(QString("%1: '%2' is not a regular file").arg(kName, file));
-        return ExitUsage;
-    }
-    const PatternFileValues values = readPatternFileValues(file, kMaxBurnSamples);
-    if (!values.opened) {
-        err(QString("%1: cannot open '%2': %3").arg(kName, file, values.error));
-        return ExitUsage;
-    }
-    const int filePages = int(values.values.size() / kSamplesPerPage);
-    if (plan.lastPage() > filePages) {
-        err(QString("%1: '%2' holds %3 whole pages; the sets use pages up to %4")
-                .arg(kName, file)
-                .arg(filePages)
-                .arg(plan.lastPage()));
-        return ExitUsage;
-    }
-    const ScanTiming timing = computeScanTiming(float(scanValue));
-    for (const CaptureSetRequest &set : sets) {
-        if (!setMatchesFile(set, values, timing, &why)) {
-            err(QString("%1: '%2': %3").arg(kName, file, why));
-            return ExitUsage;
-        }
-    }
-    std::vector<std::vector<int>> pages(static_cast<size_t>(filePages));
-    for (int p = 0; p < filePages; ++p)
-        pages[size_t(p)].assign(values.values.begin() + qint64(p) * kSamplesPerPage,
-                                values.values.begin() + qint64(p + 1) * kSamplesPerPage);
-
-    // The captures.
-    QStringList capturePaths;
-    for (const QString &arg : positional.mid(1)) {
+// The captures' paths, a directory standing for its images; nothing is
+// opened yet.
+int gatherCaptures(const QStringList &arguments, Run *run)
+{
+    for (const QString &arg : arguments) {
         const QFileInfo info(arg);
         if (info.isDir()) {
             QStringList skipped;
@@ -187,7 +189,7 @@ int cmdDecode(const QStringList &args)
                 err(QString("%1: directory '%2' holds no image file").arg(kName, arg));
                 return ExitUsage;
             }
-            capturePaths << inDir;
+            run->capturePaths << inDir;
         } else if (!info.exists()) {
             err(QString("%1: capture '%2' does not exist").arg(kName, arg));
             return ExitUsage;
@@ -195,24 +197,21 @@ int cmdDecode(const QStringList &args)
             err(QString("%1: capture '%2' is not a regular file").arg(kName, arg));
             return ExitUsage;
         } else {
-            capturePaths << arg;
+            run->capturePaths << arg;
         }
     }
-    const int needed = int(plan.pages.size());
-    if (capturePaths.size() != needed) {
-        err(QString("%1: %2 captures given; the sets use %3 pages, one capture each")
-                .arg(kName)
-                .arg(capturePaths.size())
-                .arg(needed));
-        return ExitUsage;
-    }
+    return -1;
+}
 
-    // No result may replace an input, nor go where another user's link
-    // sends it.
-    const QDir out(outDir);
-    for (const char *name : kOutputs) {
+// No result may replace an input, nor go where another user's link sends
+// it; and OUTDIR must take the results (made if missing, writable), all
+// before any input is read.
+int prepareOutputs(const Run &run, OutputSet &outputs)
+{
+    const QDir out(run.outDir);
+    for (const QString &name : kOutputs) {
         const QString path = out.filePath(name);
-        for (const QString &input : QStringList(file) + capturePaths)
+        for (const QString &input : QStringList(run.file) + run.capturePaths)
             if (sameExistingFile(path, input)) {
                 err(QString("%1: the output '%2' is the input '%3'").arg(kName, path, input));
                 return ExitUsage;
@@ -225,155 +224,339 @@ int cmdDecode(const QStringList &args)
             return ExitUsage;
         }
     }
+    QString why;
+    if (!outputs.prepare(&why)) {
+        err(QString("%1: -o: cannot write results to '%2': %3").arg(kName, run.outDir, why));
+        return ExitUsage;
+    }
+    return -1;
+}
 
-    // Every capture's size from its header first: one too large to be a
-    // camera's, or not the size of the others, is refused before any is
-    // decoded.
-    QElapsedTimer timer;
-    timer.start();
-    QSize size;
-    for (int c = 0; c < needed; ++c) {
-        const QString &path = capturePaths[c];
+// The pattern file: every page of it, for the check, and each set as the
+// generators lay it out.
+int readPatternPages(Run *run)
+{
+    const QFileInfo fileInfo(run->file);
+    if (!fileInfo.exists() || !fileInfo.isFile()) {
+        err(QString("%1: '%2' is not a regular file").arg(kName, run->file));
+        return ExitUsage;
+    }
+    const PatternFileValues values = readPatternFileValues(run->file, kMaxBurnSamples);
+    if (!values.opened) {
+        err(QString("%1: cannot open '%2': %3").arg(kName, run->file, values.error));
+        return ExitUsage;
+    }
+    const int filePages = int(values.values.size() / kSamplesPerPage);
+    if (run->plan.lastPage() > filePages) {
+        err(QString("%1: '%2' holds %3 whole pages; the sets use pages up to %4")
+                .arg(kName, run->file)
+                .arg(filePages)
+                .arg(run->plan.lastPage()));
+        return ExitUsage;
+    }
+    const ScanTiming timing = computeScanTiming(float(run->scanValue));
+    for (const CaptureSetRequest &set : run->sets) {
+        QString why;
+        if (!setMatchesFile(set, values, timing, &why)) {
+            err(QString("%1: '%2': %3").arg(kName, run->file, why));
+            return ExitUsage;
+        }
+    }
+    run->pages.resize(static_cast<size_t>(filePages));
+    for (int p = 0; p < filePages; ++p)
+        run->pages[size_t(p)].assign(values.values.begin() + qint64(p) * kSamplesPerPage,
+                                     values.values.begin() + qint64(p + 1) * kSamplesPerPage);
+    return -1;
+}
+
+// Every capture's size from its header first: one too large to be a
+// camera's, or not the size of the others, is refused before any is
+// decoded; so is a run that would need more memory than it may use.
+int sizeCaptures(Run *run, CaptureMemory *memory)
+{
+    const int needed = int(run->plan.pages.size());
+    if (run->capturePaths.size() != needed) {
+        err(QString("%1: %2 captures given; the sets use %3 pages, one capture each")
+                .arg(kName)
+                .arg(run->capturePaths.size())
+                .arg(needed));
+        return ExitUsage;
+    }
+    for (int c = 0; c < run->capturePaths.size(); ++c) {
+        const QString &path = run->capturePaths[c];
         QSize own;
-        if (!captureImageSize(path, &own, &why)) {
+        qint64 readBytes = 0;
+        QString why;
+        if (!captureImageSize(path, &own, &why, &readBytes)) {
             err(QString("%1: cannot read capture '%2': %3").arg(kName, path, why));
             return ExitUsage;
         }
         if (c == 0)
-            size = own;
-        if (own != size) {
+            run->size = own;
+        if (own != run->size) {
             err(QString("%1: capture '%2' is %3 x %4 pixels; '%5' is %6 x %7")
                     .arg(kName, path)
                     .arg(own.width())
                     .arg(own.height())
-                    .arg(capturePaths.first())
-                    .arg(size.width())
-                    .arg(size.height()));
+                    .arg(run->capturePaths.first())
+                    .arg(run->size.width())
+                    .arg(run->size.height()));
             return ExitUsage;
         }
+        run->readBytes = std::max(run->readBytes, readBytes);
     }
-    std::vector<CaptureImage> images(static_cast<size_t>(needed));
-    for (int c = 0; c < needed; ++c) {
-        const QString &path = capturePaths[c];
-        if (!readCaptureImage(path, size, &images[size_t(c)], &why)) {
-            err(QString("%1: cannot read capture '%2': %3").arg(kName, path, why));
-            return ExitUsage;
+    *memory = captureMemory(run->capturePaths.size(), run->size, run->readBytes, kMemoryBudget);
+    if (memory->need > kMemoryBudget) {
+        err(QString("%1: decoding %2 captures of %3 x %4 pixels needs about %5 MB of memory; "
+                    "it may use %6 MB")
+                .arg(kName)
+                .arg(run->capturePaths.size())
+                .arg(run->size.width())
+                .arg(run->size.height())
+                .arg((memory->need + (1 << 20) - 1) >> 20)
+                .arg(kMemoryBudget >> 20));
+        return ExitUsage;
+    }
+    return -1;
+}
+
+// Reads, decodes and checks the captures; they are held no longer than
+// that, at their own depth, and beyond the memory bound in a scratch file
+// among the staged results.
+int decodeCaptures(const Run &run, const CaptureMemory &memory, const OutputSet &outputs,
+                   Found *found)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const CaptureDecoder decoder(run.plan, computeScanTiming(float(run.scanValue)));
+    CaptureGrid grid;
+    {
+        CaptureStack stack(run.size, outputs.stagedPath("captures.scratch"), memory.keepBound);
+        for (const QString &path : run.capturePaths) {
+            QString why;
+            if (!stack.add(path, &why)) {
+                err(QString("%1: cannot read capture '%2': %3").arg(kName, path, why));
+                return ExitUsage;
+            }
+        }
+        found->readMs = timer.restart();
+        QString why;
+        if (!decodeStack(decoder, stack, &found->decoded, &grid, &why)) {
+            err(QString("%1: %2").arg(kName, why));
+            return ExitFailed;
         }
     }
-    const qint64 readMs = timer.restart();
-    const int width = images.front().width, height = images.front().height;
-    std::vector<const float *> planes;
-    for (const CaptureImage &image : images)
-        planes.push_back(image.grey.data());
+    found->decodeMs = timer.restart();
+    found->check = checkCaptures(decoder, run.pages, grid, found->decoded);
+    found->checkMs = timer.restart();
+    return -1;
+}
 
-    const CaptureDecoder decoder(plan, timing);
-    const DecodedPositions decoded = decoder.decode(planes, width, height);
-    const qint64 decodeMs = timer.restart();
-    const CaptureCheckResult check = checkCaptures(decoder, pages, planes, width, height, decoded);
-    const qint64 checkMs = timer.restart();
-
-    // The report.
-    QJsonObject report;
-    report["file"] = file;
-    report["scan_value"] = scanValue;
-    report["width"] = width;
-    report["height"] = height;
-    report["valid_fraction"] = rounded(decoded.validFraction());
-    QJsonArray setList;
-    for (size_t s = 0; s < sets.size(); ++s) {
+QJsonArray setsReport(const Run &run, const DecodedPositions &decoded)
+{
+    QJsonArray list;
+    for (size_t s = 0; s < run.sets.size(); ++s) {
         QJsonObject o;
-        o["set"] = sets[s].text();
-        o["kind"] = sets[s].kindName();
+        o["set"] = run.sets[s].text();
+        o["kind"] = run.sets[s].kindName();
         QJsonArray setPages;
-        for (int k = 0; k < sets[s].patternCount(); ++k)
-            setPages.append(sets[s].page + k);
+        for (int k = 0; k < run.sets[s].patternCount(); ++k)
+            setPages.append(run.sets[s].page + k);
         o["pages"] = setPages;
         o["valid_fraction"] = rounded(double(decoded.setValid[s]) /
                                       double(std::max<qint64>(decoded.pixelCount(), 1)));
-        setList.append(o);
+        list.append(o);
     }
-    report["sets"] = setList;
+    return list;
+}
+
+QJsonObject reportOf(const Run &run, const Found &found)
+{
+    const DecodedPositions &decoded = found.decoded;
+    QJsonObject report;
+    report["file"] = run.file;
+    report["scan_value"] = run.scanValue;
+    report["width"] = decoded.width;
+    report["height"] = decoded.height;
+    report["valid_fraction"] = rounded(decoded.validFraction());
+    report["sets"] = setsReport(run, decoded);
     QJsonArray pageList;
-    for (const PageMatch &m : check.pages) {
+    for (const PageMatch &m : found.check.pages) {
         QJsonObject o;
         o["page"] = m.page;
         o["capture"] = m.capture;
-        o["file"] = capturePaths[m.capture - 1];
+        o["file"] = run.capturePaths[m.capture - 1];
         o["contrast"] = std::isfinite(m.contrast) ? QJsonValue(rounded(m.contrast)) : QJsonValue();
         o["match"] = number(rounded(m.match));
         o["best_page"] = m.bestPage;
         pageList.append(o);
     }
     report["pages"] = pageList;
-    report["verdict"] = check.consistent ? "consistent" : "problems";
-    report["problems"] = QJsonArray::fromStringList(check.problems);
-    report["run_back_fraction"] = rounded(check.runBackShare);
+    report["verdict"] = found.check.consistent ? "consistent" : "problems";
+    report["problems"] = QJsonArray::fromStringList(found.check.problems);
+    report["run_back_fraction"] = rounded(found.check.runBackShare);
     report["saturated_fraction"] =
         rounded(double(decoded.saturatedCount) / double(std::max<qint64>(decoded.pixelCount(), 1)));
     report["modulation_threshold"] = rounded(decoded.modulationThreshold);
     QJsonObject times;
-    times["read_ms"] = readMs;
-    times["decode_ms"] = decodeMs;
-    times["check_ms"] = checkMs;
+    times["read_ms"] = found.readMs;
+    times["decode_ms"] = found.decodeMs;
+    times["check_ms"] = found.checkMs;
     report["timing"] = times;
-    const QByteArray json = QJsonDocument(report).toJson(QJsonDocument::Indented);
+    return report;
+}
 
-    if (!QDir().mkpath(outDir)) {
-        err(QString("%1: cannot create the directory '%2'").arg(kName, outDir));
-        return ExitUsage;
-    }
-    auto save = [&](const QString &name, const QByteArray &bytes) {
-        const QString path = out.filePath(name);
-        if (!replaceFileWith(path, bytes, &why)) {
-            err(QString("%1: cannot write '%2': %3").arg(kName, path, why));
-            return false;
-        }
+// One staged file, written whole or reported; `write` fills the open file.
+bool stageFile(const OutputSet &outputs, const QString &name,
+               const std::function<bool(QFile &)> &write)
+{
+    QFile file(outputs.stagedPath(name));
+    QString why;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        why = file.errorString();
+    else if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError)
+        why = file.error() != QFileDevice::NoError ? file.errorString()
+                                                   : QStringLiteral("the file was cut short");
+    file.close();
+    if (why.isEmpty() && file.error() != QFileDevice::NoError)
+        why = file.errorString();
+    if (why.isEmpty())
         return true;
-    };
-    auto png = [](const QImage &image) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
-    };
-    if (!save("position.npy", positionNpy(decoded)) ||
-        !save("position.png", png(positionImage(decoded))) ||
-        !save("valid.png", png(validImage(decoded))) ||
-        !save("position-colour.png", png(positionColourImage(decoded))) ||
-        !save("report.json", json))
-        return ExitFailed;
+    err(QString("%1: cannot write '%2': %3")
+            .arg(kName, QDir(QFileInfo(outputs.stagedPath(name)).path()).filePath(name), why));
+    return false;
+}
 
-    if (parser.isSet("json")) {
-        outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
-    } else {
-        outLine(QString("%1 x %2 pixels, %3 % valid")
-                    .arg(width)
-                    .arg(height)
-                    .arg(100.0 * decoded.validFraction(), 0, 'f', 1));
-        for (size_t s = 0; s < sets.size(); ++s)
-            outLine(QString("  %1: %2 % valid")
-                        .arg(sets[s].text())
-                        .arg(100.0 * double(decoded.setValid[s]) /
-                                 double(std::max<qint64>(decoded.pixelCount(), 1)),
-                             0, 'f', 1));
-        for (const PageMatch &m : check.pages)
-            outLine(QString("  capture %1 (page %2): match %3, best page %4%5")
-                        .arg(m.capture)
-                        .arg(m.page)
-                        .arg(m.match, 0, 'f', 3)
-                        .arg(m.bestPage)
-                        .arg(std::isfinite(m.contrast)
-                                 ? QString(", contrast %1").arg(m.contrast, 0, 'f', 2)
-                                 : QString()));
-        outLine(QString("verdict: %1").arg(check.consistent ? "consistent" : "problems"));
-        for (const QString &problem : check.problems)
-            outLine("  problem: " + problem);
-        outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
+bool stagePng(const OutputSet &outputs, const QString &name, const std::function<QImage()> &make)
+{
+    return stageFile(outputs, name, [&](QFile &file) {
+        const QImage image = make();
+        return !image.isNull() && QImageWriter(&file, "PNG").write(image);
+    });
+}
+
+// position.npy a band of rows at a time, so that no second copy is made.
+bool writeNpy(QFile &file, const DecodedPositions &d)
+{
+    const QByteArray header = positionNpyHeader(d.width, d.height);
+    if (file.write(header) != header.size())
+        return false;
+    const size_t chunk = size_t(1) << 20;
+    std::vector<float> little(std::min(chunk, d.position.size()));
+    for (size_t at = 0; at < d.position.size(); at += chunk) {
+        const size_t n = std::min(chunk, d.position.size() - at);
+        qToLittleEndian<float>(d.position.data() + at, qsizetype(n), little.data());
+        const qint64 bytes = qint64(n * sizeof(float));
+        if (file.write(reinterpret_cast<const char *>(little.data()), bytes) != bytes)
+            return false;
     }
+    return true;
+}
+
+// Every result staged, then all put in place at once.
+int writeOutputs(OutputSet &outputs, const DecodedPositions &decoded, const QByteArray &json)
+{
+    const bool staged =
+        stageFile(outputs, "position.npy", [&](QFile &f) { return writeNpy(f, decoded); }) &&
+        stagePng(outputs, "position.png", [&] { return positionImage(decoded); }) &&
+        stagePng(outputs, "valid.png", [&] { return validImage(decoded); }) &&
+        stagePng(outputs, "position-colour.png", [&] { return positionColourImage(decoded); }) &&
+        stageFile(outputs, "report.json", [&](QFile &f) { return f.write(json) == json.size(); });
+    if (!staged)
+        return ExitFailed;
+    QString why;
+    if (!outputs.commit(&why)) {
+        err(QString("%1: %2").arg(kName, why));
+        return ExitFailed;
+    }
+    return -1;
+}
+
+void printSummary(const Run &run, const Found &found)
+{
+    const DecodedPositions &decoded = found.decoded;
+    outLine(QString("%1 x %2 pixels, %3 % valid")
+                .arg(decoded.width)
+                .arg(decoded.height)
+                .arg(100.0 * decoded.validFraction(), 0, 'f', 1));
+    for (size_t s = 0; s < run.sets.size(); ++s)
+        outLine(QString("  %1: %2 % valid")
+                    .arg(run.sets[s].text())
+                    .arg(100.0 * double(decoded.setValid[s]) /
+                             double(std::max<qint64>(decoded.pixelCount(), 1)),
+                         0, 'f', 1));
+    for (const PageMatch &m : found.check.pages)
+        outLine(QString("  capture %1 (page %2): match %3, best page %4%5")
+                    .arg(m.capture)
+                    .arg(m.page)
+                    .arg(m.match, 0, 'f', 3)
+                    .arg(m.bestPage)
+                    .arg(std::isfinite(m.contrast)
+                             ? QString(", contrast %1").arg(m.contrast, 0, 'f', 2)
+                             : QString()));
+    outLine(QString("verdict: %1").arg(found.check.consistent ? "consistent" : "problems"));
+    for (const QString &problem : found.check.problems)
+        outLine("  problem: " + problem);
+    outLine(QString("results in %1").arg(QDir::toNativeSeparators(run.outDir)));
+}
+
+int decodeRun(const QStringList &args)
+{
+    QCommandLineParser parser;
+    Run run;
+    int rc = parseOptions(args, parser, &run);
+    if (rc < 0)
+        rc = planSets(parser.values("set"), &run);
+    if (rc < 0)
+        rc = gatherCaptures(parser.positionalArguments().mid(1), &run);
+    if (rc >= 0)
+        return rc;
+    OutputSet outputs("decode", run.outDir, kOutputs);
+    // A stop leaves OUTDIR as it was (or, once the results are being put in
+    // place, as this run leaves it).
+    catchStopSignals();
+    StopGuard guard([&outputs] {
+        outputs.discard();
+        err(QString("%1: stopped").arg(kName));
+        std::_Exit(stopExitCode());
+    });
+    CaptureMemory memory;
+    Found found;
+    rc = prepareOutputs(run, outputs);
+    if (rc < 0)
+        rc = readPatternPages(&run);
+    if (rc < 0)
+        rc = sizeCaptures(&run, &memory);
+    if (rc < 0)
+        rc = decodeCaptures(run, memory, outputs, &found);
+    if (rc >= 0)
+        return rc;
+    const QJsonObject report = reportOf(run, found);
+    rc =
+        writeOutputs(outputs, found.decoded, QJsonDocument(report).toJson(QJsonDocument::Indented));
+    if (rc >= 0)
+        return rc;
+    if (run.json)
+        outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+    else
+        printSummary(run, found);
     // A report that never reached standard output is caught on the way out,
     // as for every subcommand.
-    return check.consistent ? ExitOk : ExitFailed;
+    return found.check.consistent ? ExitOk : ExitFailed;
+}
+
+} // namespace
+
+int cmdDecode(const QStringList &args)
+{
+    // Memory that runs out anyway (another program took it) ends the run
+    // with OUTDIR as it was, never with an abort.
+    try {
+        return decodeRun(args);
+    } catch (const std::bad_alloc &) {
+        err(QString("%1: not enough memory").arg(kName));
+        return ExitUsage;
+    }
 }
 
 } // namespace cli
