@@ -24,8 +24,8 @@ constexpr float kBitMargin = 3.5f;
 // Entries of the sampled-to-played position table over [-1.25, 1.25].
 constexpr int kPlayedTableSize = 8192;
 
-// Bands of up to this many rows decode on one thread; larger ones on two.
-constexpr int kRowsPerThread = 192;
+// Bands of up to this many pixels decode on one thread; larger ones on two.
+constexpr size_t kPixelsPerThread = 192 * 1280;
 // The threshold is set from about this many pixels spread over the image.
 constexpr size_t kThresholdSamples = 65536;
 
@@ -253,7 +253,7 @@ void CaptureDecoder::decodeBand(const std::vector<const float *> &captures, int 
     Tally first, second;
     first.setValid.assign(p.sets.size(), 0);
     second.setValid.assign(p.sets.size(), 0);
-    if (rows >= 2 * kRowsPerThread && std::thread::hardware_concurrency() > 1) {
+    if (rows >= 2 && count >= 2 * kPixelsPerThread && std::thread::hardware_concurrency() > 1) {
         const int split = rows / 2;
         std::exception_ptr failure;
         std::thread other([&] {

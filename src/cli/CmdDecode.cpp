@@ -422,8 +422,7 @@ bool stageFile(const OutputSet &outputs, const QString &name,
         why = file.errorString();
     if (why.isEmpty())
         return true;
-    err(QString("%1: cannot write '%2': %3")
-            .arg(kName, QDir(QFileInfo(outputs.stagedPath(name)).path()).filePath(name), why));
+    err(QString("%1: cannot write '%2': %3").arg(kName, outputs.targetPath(name), why));
     return false;
 }
 

@@ -117,6 +117,11 @@ QString OutputSet::stagedPath(const QString &name) const
     return QDir(staging).filePath(name);
 }
 
+QString OutputSet::targetPath(const QString &name) const
+{
+    return QDir(folder).filePath(name);
+}
+
 bool OutputSet::commit(QString *error)
 {
     std::lock_guard<std::mutex> locked(lock);

@@ -36,6 +36,8 @@ public:
     // Where to write the file `name` of the set, or any scratch file that
     // must go when the run ends.
     QString stagedPath(const QString &name) const;
+    // Where the file `name` of the set ends up.
+    QString targetPath(const QString &name) const;
 
     // Puts the staged files in place of the earlier set. Failing, the folder
     // holds the earlier set as it was, and *error says why.
