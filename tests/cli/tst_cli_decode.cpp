@@ -348,6 +348,19 @@ private slots:
         QCOMPARE(runDvkctl(decodeArgs(bombed, dir + "/bombed"), nullptr, &stdErr, 20000), 2);
         QVERIFY2(stdErr.contains("bomb.png': it claims 60000 x 60000 pixels"), stdErr.constData());
 
+        // Captures that would take more memory than decode may use, 16-bit
+        // colour with alpha at the largest size allowed: refused from their
+        // headers, naming what they would need.
+        QByteArray wide = readAll(twelve[11]);
+        wide.replace(16, 10, QByteArray::fromHex("00002710000027101006"));
+        wide.replace(29, 4, crc32Of(wide.mid(12, 17)));
+        QStringList wides;
+        for (int p = 0; p < 12; ++p)
+            wides << writeBytes(dir + "/wide.png", wide);
+        QCOMPARE(runDvkctl(decodeArgs(wides, dir + "/wideOut"), nullptr, &stdErr, 20000), 2);
+        QVERIFY2(stdErr.contains("12 captures of 10000 x 10000 pixels needs about"),
+                 stdErr.constData());
+
         // A folder with a pipe, a device and a looping link among the
         // captures: those are named and skipped, nothing blocks.
         const QString mixed = dir + "/mixed";
