@@ -273,17 +273,17 @@ QStringList captureFilesIn(const QString &directory, QStringList *skipped)
     return paths;
 }
 
-QByteArray positionNpy(const DecodedPositions &d)
+QByteArray float32Npy(const std::vector<float> &values, int height, int width)
 {
-    QByteArray bytes = positionNpyHeader(d.width, d.height);
-    const size_t count = d.position.size();
+    QByteArray bytes = float32NpyHeader(height, width);
+    const size_t count = values.size();
     const int start = bytes.size();
     bytes.resize(start + int(count * sizeof(float)));
-    qToLittleEndian<float>(d.position.data(), qsizetype(count), bytes.data() + start);
+    qToLittleEndian<float>(values.data(), qsizetype(count), bytes.data() + start);
     return bytes;
 }
 
-QByteArray positionNpyHeader(int width, int height)
+QByteArray float32NpyHeader(int height, int width)
 {
     QByteArray header = QString("{'descr': '<f4', 'fortran_order': False, 'shape': (%1, %2), }")
                             .arg(height)
@@ -300,6 +300,11 @@ QByteArray positionNpyHeader(int width, int height)
     bytes.append(reinterpret_cast<const char *>(&length), 2);
     bytes.append(header);
     return bytes;
+}
+
+QByteArray positionNpy(const DecodedPositions &d)
+{
+    return float32Npy(d.position, d.height, d.width);
 }
 
 QImage positionImage(const DecodedPositions &d)

@@ -55,11 +55,14 @@ void captureRow(const QImage &image, int y, float *out);
 QStringList captureFilesIn(const QString &directory, QStringList *skipped);
 bool naturalLess(const QString &a, const QString &b);
 
+// A float32 height x width array in NumPy's format 1.0.
+QByteArray float32Npy(const std::vector<float> &values, int height, int width);
+// Its header alone: the little-endian float32 values follow it, row by row.
+QByteArray float32NpyHeader(int height, int width);
 // position.npy: float32 height x width in NumPy's format 1.0, NaN where not
 // valid.
 QByteArray positionNpy(const DecodedPositions &d);
-// Its header alone: the float32 data follow it, row by row.
-QByteArray positionNpyHeader(int width, int height);
+
 // position.png: 16-bit grey, 1 + round((u + 1) / 2 x 65534), 0 where not valid.
 QImage positionImage(const DecodedPositions &d);
 // valid.png: 8-bit grey, 255 where valid.
