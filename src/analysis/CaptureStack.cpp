@@ -28,8 +28,10 @@ CaptureStack::~CaptureStack()
     }
 }
 
-bool CaptureStack::add(const QString &path, QString *error)
+bool CaptureStack::add(const QString &path, QString *error, bool *scratchFailed)
 {
+    if (scratchFailed)
+        *scratchFailed = false;
     QImage image;
     if (!readCaptureQImage(path, imageSize, &image, error))
         return false;
@@ -59,6 +61,8 @@ bool CaptureStack::add(const QString &path, QString *error)
             std::memcpy(k->memory.data() + y * line, lineBytes(y), size_t(line));
         inMemory += bytes;
     } else {
+        if (scratchFailed)
+            *scratchFailed = true; // until it is written
         if (!scratch.isOpen()) {
             scratch.setFileName(scratchPath);
             if (!scratch.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
@@ -84,6 +88,8 @@ bool CaptureStack::add(const QString &path, QString *error)
         }
         k->offset = scratchEnd;
         scratchEnd += bytes;
+        if (scratchFailed)
+            *scratchFailed = false;
     }
     kept.push_back(std::move(k));
     return true;

@@ -29,8 +29,10 @@ public:
     CaptureStack &operator=(const CaptureStack &) = delete;
 
     // Reads the capture at `path` (of the stack's size) and keeps it; on
-    // failure says why in *error (without the path).
-    bool add(const QString &path, QString *error);
+    // failure says why in *error (without the path), and *scratchFailed
+    // tells a scratch file that could not be written (a full disk) from a
+    // capture that could not be read.
+    bool add(const QString &path, QString *error, bool *scratchFailed = nullptr);
 
     int count() const { return int(kept.size()); }
     QSize size() const { return imageSize; }

@@ -42,7 +42,12 @@ int decodeCaptureStack(const QString &command, const PatternSets &sets, const QS
         CaptureStack stack(size, scratchPath, memory.keepBound);
         for (const QString &path : paths) {
             QString why;
-            if (!stack.add(path, &why)) {
+            bool scratchFailed = false;
+            if (!stack.add(path, &why, &scratchFailed)) {
+                if (scratchFailed) {
+                    err(QString("%1: %2").arg(command, why));
+                    return ExitFailed;
+                }
                 err(QString("%1: cannot read capture '%2': %3").arg(command, path, why));
                 return ExitUsage;
             }

@@ -26,10 +26,12 @@ bool present(const QString &path)
 }
 
 // Puts the folder back as the staging folder's journal says it was, unless
-// the new set got whole, and removes the staging folder.
+// the new set got whole, and removes the staging folder; keeps it when an
+// earlier file could not be put back, rather than lose that file.
 void recover(const QString &folder, const QString &staging)
 {
     const QDir stage(staging);
+    bool restored = true;
     if (QFileInfo(stage.filePath(kReplaced)).isDir()) {
         QFile journal(stage.filePath(kJournal));
         const QStringList names =
@@ -43,12 +45,13 @@ void recover(const QString &folder, const QString &staging)
                 continue;
             const QString target = QDir(folder).filePath(name);
             if (present(replaced.filePath(name)))
-                outputset::renameOver(replaced.filePath(name), target, &why);
+                restored = outputset::renameOver(replaced.filePath(name), target, &why) && restored;
             else if (!present(stage.filePath(name)))
                 QFile::remove(target); // new, with no earlier file to put back
         }
     }
-    QDir(staging).removeRecursively();
+    if (restored)
+        QDir(staging).removeRecursively();
 }
 
 } // namespace

@@ -464,6 +464,26 @@ private slots:
         killed.finish();
         QCOMPARE(runDvkctl(grayArgs), 0);
         QCOMPARE(contentsOf(out), earlier);
+
+        // Killed while replacing: two new files in place, the earlier ones
+        // aside, three still staged. The next run puts the earlier set back
+        // before anything else, even a run that then fails.
+        const QString stale = out + "/.dvkctl-decode-2147483646.partial";
+        const QStringList names{"position.npy", "position.png", "valid.png", "position-colour.png",
+                                "report.json"};
+        QVERIFY(QDir().mkpath(stale + "/.replaced"));
+        writeBytes(stale + "/.names", names.join('\n').toUtf8());
+        for (int k = 0; k < names.size(); ++k) {
+            const QString target = k < 2 ? out + "/" + names[k] : stale + "/" + names[k];
+            if (k < 2)
+                QVERIFY(QFile::rename(target, stale + "/.replaced/" + names[k]));
+            QVERIFY(QFile::copy(dir + "/setNew/" + names[k], target));
+        }
+        QStringList broken{writeLines(dir + "/broken.png", {"hello"})};
+        for (int p = 2; p <= 12; ++p)
+            broken << QString("%1/%2.png").arg(captures).arg(p);
+        QCOMPARE(runDvkctl(decodeArgs(broken, out)), 2);
+        QCOMPARE(contentsOf(out), earlier);
     }
 
     // Captures out of order are a problem the check names (exit 1), in the
