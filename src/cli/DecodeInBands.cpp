@@ -16,7 +16,7 @@ int decodeCaptureStack(const QString &command, const PatternSets &sets, const QS
 {
     QSize size;
     qint64 readBytes = 0;
-    int rc = captureSizes(command, paths, &size, &readBytes);
+    const int rc = captureSizes(command, paths, &size, &readBytes);
     if (rc >= 0)
         return rc;
     const CaptureMemory memory = captureMemory(paths.size(), size, readBytes, kDecodeMemory);
