@@ -104,11 +104,6 @@ RegularOpen openRegularOnPlatform(QFile &file, const QString &path, QIODevice::O
     return RegularOpen::Opened;
 }
 
-bool removeFileNamed(const QString &path)
-{
-    return QFile::remove(path);
-}
-
 bool sameExistingFile(const QString &a, const QString &b)
 {
     const QFileInfo x(a), y(b);
