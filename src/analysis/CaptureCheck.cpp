@@ -35,6 +35,10 @@ constexpr int kBinMinSamples = 12;
 constexpr double kExplanationGain = 0.5;
 constexpr double kRunBackCost = 10.0;
 constexpr double kHypothesisGain = 0.03;
+// kMinPageMatch allows for this much of a match lost to the camera's noise
+// (a reference at a good exposure loses about 0.025); where noise alone
+// takes more, as from a dim capture, the least match comes down by the rest.
+constexpr double kNoiseLossHeld = 0.03;
 
 // Every stride-th pixel of each axis of the captures.
 struct Grid {
@@ -289,6 +293,59 @@ std::vector<double> scaledValues(const std::vector<Sample> &samples,
     return scaled;
 }
 
+// A deviate of mean 0 and variance 1 for draw n: the sum of four uniforms
+// from a counter hash, so that the check gives the same bits everywhere.
+double deviate(quint64 n)
+{
+    double sum = 0.0;
+    for (quint64 k = 0; k < 4; ++k) {
+        quint64 z = (n * 4 + k + 1) * 0x9E3779B97F4A7C15ull;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        sum += double(z >> 11) * (1.0 / 9007199254740992.0);
+    }
+    return (sum - 2.0) * std::sqrt(3.0);
+}
+
+// What the camera's noise alone takes from a perfect match of each capture
+// with its page: the pages' own light at the samples with noise of the
+// measured level added, scaled and scored as the captures are. A dim
+// capture's swing is a few times its noise, and even its own page matches
+// it only so far.
+std::vector<double> noiseLoss(const PageLight &light, const std::vector<Sample> &samples,
+                              const std::vector<const float *> &planes,
+                              const std::vector<int> &ownPage, double spread, double noise)
+{
+    const size_t captures = planes.size();
+    std::vector<Pair> pairs(captures);
+    std::vector<double> clean(captures), noisy(captures);
+    quint64 draw = 0;
+    for (const Sample &sample : samples) {
+        const size_t i = sample.index;
+        float lo = planes[0][i], hi = lo;
+        for (const float *c : planes) {
+            lo = std::min(lo, c[i]);
+            hi = std::max(hi, c[i]);
+        }
+        const double sigma = noise / double(hi - lo);
+        const PageLight::Span span = light.span(sample.u, spread * sample.footprint);
+        double nlo = std::numeric_limits<double>::infinity(), nhi = -nlo;
+        for (size_t c = 0; c < captures; ++c) {
+            clean[c] = light.average(ownPage[c], span);
+            noisy[c] = clean[c] + sigma * deviate(draw++);
+            nlo = std::min(nlo, noisy[c]);
+            nhi = std::max(nhi, noisy[c]);
+        }
+        for (size_t c = 0; c < captures; ++c)
+            pairs[c].add(nhi > nlo ? (noisy[c] - nlo) / (nhi - nlo) : 0.0, clean[c]);
+    }
+    std::vector<double> loss(captures);
+    for (size_t c = 0; c < captures; ++c)
+        loss[c] = std::max(0.0, 1.0 - pairs[c].score(light.isUniform(ownPage[c])));
+    return loss;
+}
+
 // The spread to assume, searched over kSpreads for the one under which the
 // captures match their own pages best. As written the search stops at the
 // first spread whose mean match is a number (the loop's first test), so it
@@ -422,9 +479,13 @@ double meanOf(const std::vector<double> &v)
     return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
 }
 
-int failures(const std::vector<double> &own)
+// Captures matching their pages less than least, row by row.
+int failures(const std::vector<double> &own, const std::vector<double> &least)
 {
-    return int(std::count_if(own.begin(), own.end(), [](double m) { return m < kMinPageMatch; }));
+    int count = 0;
+    for (size_t k = 0; k < own.size(); ++k)
+        count += own[k] < least[k];
+    return count;
 }
 
 QString percent(double share)
@@ -625,20 +686,29 @@ bool better(const Explanation &a, const Explanation &b)
 class Explainer
 {
 public:
+    // noise: the camera's, measured on the full captures.
     Explainer(const CaptureDecoder &decoder, const PageLight &light, const Grid &grid,
-              const std::vector<int> &ownPage)
+              const std::vector<int> &ownPage, double noise)
         : decoder(decoder), light(light), grid(grid), ownPage(ownPage)
     {
         planned.order = identityOrder(int(ownPage.size()));
-        planned.positions = decoder.decode(grid.pointers(planned.order), grid.width, grid.height);
-        spread =
-            score(light, grid.pointers(planned.order), planned.positions, ownPage, false).spread;
+        const std::vector<const float *> planes = grid.pointers(planned.order);
+        planned.positions = decoder.decode(planes, grid.width, grid.height);
+        spread = score(light, planes, planned.positions, ownPage, false).spread;
+        const std::vector<double> loss =
+            noiseLoss(light, samplesOf(planned.positions, planes), planes, ownPage, spread, noise);
+        for (double l : loss)
+            leastMatch.push_back(kMinPageMatch - std::max(0.0, l - kNoiseLossHeld));
         judge(planned);
     }
 
     // The plan's own order.
     const Explanation &plan() const { return planned; }
     double blur() const { return spread; }
+    // The least match of the capture taken to show page ownPage[k], row by
+    // row: kMinPageMatch, lowered where noise alone takes more than
+    // kNoiseLossHeld from it.
+    const std::vector<double> &least() const { return leastMatch; }
 
     Explanation swapped(const Explanation &from, int a, int b) const
     {
@@ -683,7 +753,7 @@ private:
     {
         e.back = runBack(e.positions);
         e.scores = score(light, grid.pointers(e.order), e.positions, ownPage, false, spread);
-        e.failing = failures(e.scores.own);
+        e.failing = failures(e.scores.own, leastMatch);
         e.mean = meanOf(e.scores.own);
     }
 
@@ -708,6 +778,7 @@ private:
     const std::vector<int> &ownPage;
     Explanation planned;
     double spread = 0.0;
+    std::vector<double> leastMatch;
 };
 
 // One round of the search: swapped pairs that involve a capture failing,
@@ -721,7 +792,7 @@ bool improve(const Explainer &x, const std::vector<int> &grayCaptures, Explanati
     const bool runsBack = best.back.share > kSuspectRunBackShare;
     std::vector<bool> failing(static_cast<size_t>(count), false);
     for (int k = 0; k < count; ++k)
-        failing[size_t(best.order[size_t(k)])] = best.scores.own[size_t(k)] < kMinPageMatch;
+        failing[size_t(best.order[size_t(k)])] = best.scores.own[size_t(k)] < x.least()[size_t(k)];
     Explanation next;
     bool found = false;
     auto consider = [&](Explanation &&e) {
@@ -740,8 +811,8 @@ bool improve(const Explainer &x, const std::vector<int> &grayCaptures, Explanati
             // Believed only when both captures match the pages they are
             // then taken to show.
             Explanation e = x.swapped(best, a, b);
-            if (e.scores.own[size_t(a)] >= kMinPageMatch &&
-                e.scores.own[size_t(b)] >= kMinPageMatch)
+            if (e.scores.own[size_t(a)] >= x.least()[size_t(a)] &&
+                e.scores.own[size_t(b)] >= x.least()[size_t(b)])
                 consider(std::move(e));
         }
     if (runsBack && best.inverted < 0)
@@ -764,8 +835,8 @@ Explanation explain(const Explainer &x, const std::vector<int> &grayCaptures)
 }
 
 // What is said of capture c (0-based, showing page own) from its scores
-// against every page: returns whether it fails.
-bool judgePage(int c, int own, const std::vector<double> &row, double contrast,
+// against every page, each to reach least: returns whether it fails.
+bool judgePage(int c, int own, const std::vector<double> &row, double contrast, double least,
                CaptureCheckResult &result)
 {
     int best = own;
@@ -781,11 +852,11 @@ bool judgePage(int c, int own, const std::vector<double> &row, double contrast,
     m.bestPage = best + 1;
     m.contrast = contrast;
     result.pages.push_back(m);
-    if (best != own && row[size_t(best)] >= kMinPageMatch) {
+    if (best != own && row[size_t(best)] >= least) {
         result.problems << QString("capture %1 shows page %2").arg(c + 1).arg(best + 1);
         return true;
     }
-    if (m.match < kMinPageMatch) {
+    if (m.match < least) {
         QString text = QString("capture %1 matches page %2 only to %3")
                            .arg(c + 1)
                            .arg(own + 1)
@@ -895,7 +966,7 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
 
     const PageLight light(file, decoder.cellEdges());
     const Grid grid = subsample(captures, width, height);
-    const Explainer explainer(decoder, light, grid, ownPage);
+    const Explainer explainer(decoder, light, grid, ownPage, decoded.noise);
     const Explanation best = explain(explainer, grayCapturesOf(decoder.plan()));
 
     // The final scores: every capture against every page, at the positions
@@ -911,8 +982,8 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
     for (int c = 0; c < count; ++c) {
         const int k = rowOfCapture[size_t(c)];
         // Contrast against page k; redone below if k != c.
-        failed[size_t(c)] =
-            judgePage(c, ownPage[size_t(c)], s.score[size_t(k)], s.contrast[size_t(k)], result);
+        failed[size_t(c)] = judgePage(c, ownPage[size_t(c)], s.score[size_t(k)],
+                                      s.contrast[size_t(k)], explainer.least()[size_t(c)], result);
     }
     // Contrast where the scored order was not the plan's: measure each
     // capture against its own page.
