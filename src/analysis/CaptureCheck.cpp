@@ -346,11 +346,8 @@ std::vector<double> noiseLoss(const PageLight &light, const std::vector<Sample> 
     return loss;
 }
 
-// The spread to assume, searched over kSpreads for the one under which the
-// captures match their own pages best. As written the search stops at the
-// first spread whose mean match is a number (the loop's first test), so it
-// takes kSpreads[0]; widening it would change every check's scores, which
-// is a change of its own.
+// The spread to assume: of kSpreads, the one under which the captures
+// match their own pages best on average.
 double bestSpread(const PageLight &light, const std::vector<Sample> &samples,
                   const std::vector<double> &scaled, const std::vector<int> &ownPage)
 {
@@ -358,8 +355,6 @@ double bestSpread(const PageLight &light, const std::vector<Sample> &samples,
     double bestMean = -std::numeric_limits<double>::infinity();
     double best = 0.0;
     for (double spread : kSpreads) {
-        if (best > 0.0)
-            break;
         std::vector<Pair> pairs(captures);
         for (size_t k = 0; k < samples.size(); ++k) {
             const PageLight::Span span = light.span(samples[k].u, spread * samples[k].footprint);

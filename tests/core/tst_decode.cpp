@@ -352,6 +352,8 @@ private slots:
         const QStringList board{"gray:7", "phase:4x64", "dark", "light"};
         QTest::newRow("dim board") << board << 12.0 / 255 << 1.0 << false << 0.8;
         QTest::newRow("dim board, swapped") << board << 12.0 / 255 << 1.0 << true << 0.0;
+        QTest::newRow("blurred") << QStringList{"gray:4", "phase:4x8", "dark", "light"} << 0.85
+                                 << 10.0 << false << 0.95;
     }
     void checkFollowsNoiseAndBlur()
     {
