@@ -109,8 +109,8 @@ dvkctl() { "$WINE" "$APP/dvkctl.exe" "$@"; }
 crlf() { sed 's/$/\r/' "$@"; }
 
 # --- core: the core tests under Wine
-# The core tests load Qt from the toolchain.
-(cd "$WIN" && WINEPATH="Z:$QT_PREFIX/bin;Z:/usr/lib/gcc/x86_64-w64-mingw32/12-posix;Z:/usr/x86_64-w64-mingw32/lib" \
+# The core tests load Qt and OpenCV from the toolchains.
+(cd "$WIN" && WINEPATH="Z:$QT_PREFIX/bin;Z:$OPENCV_PREFIX/bin;Z:/usr/lib/gcc/x86_64-w64-mingw32/12-posix;Z:/usr/x86_64-w64-mingw32/lib" \
   QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="Z:$QT_PREFIX/plugins" ctest --output-on-failure -LE long)
 result core $?
 
