@@ -18,6 +18,8 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
   qt6-image-formats-plugins qt6-translations-l10n
+  libopencv-core-dev libopencv-imgproc-dev libopencv-calib3d-dev
+  libopencv-features2d-dev libopencv-flann-dev
 )
 
 missing=()
