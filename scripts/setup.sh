@@ -11,7 +11,7 @@ PACKAGES=(
   qt5-image-formats-plugins
   fonts-noto-cjk qttranslations5-l10n
   libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 nsis libz-mingw-w64
   xvfb xauth xdotool
   zip unzip
   dpkg-dev file desktop-file-utils imagemagick x11-utils

@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     installFileNameCodec(); // before the arguments are decoded
     QCoreApplication::setApplicationName("dvkctl");
-    QCoreApplication::setApplicationVersion("2.03");
+    QCoreApplication::setApplicationVersion(DVK_VERSION);
 
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {"ports", cli::cmdPorts},
@@ -70,7 +70,7 @@ int main(int argc, char *argv[])
         std::fputs(kUsage, stdout);
         rc = cli::ExitOk;
     } else if (args.first() == "--version" || args.first() == "-v") {
-        cli::outLine("dvkctl 2.03");
+        cli::outLine("dvkctl " DVK_VERSION);
         rc = cli::ExitOk;
     } else if (const auto it = commands.find(args.first()); it != commands.end()) {
         rc = it->second(args);
