@@ -19,6 +19,9 @@ constexpr double kHypothesisGain = 0.03;
 // (a reference at a good exposure loses about 0.025); where noise alone
 // takes more, as from a dim capture, the least match comes down by the rest.
 constexpr double kNoiseLossHeld = 0.03;
+// ... but never below this: a capture that noise keeps from matching its
+// page better cannot be told from one showing another page.
+constexpr double kNoisiestPageMatch = 0.5;
 
 std::vector<int> identityOrder(int count)
 {
@@ -53,7 +56,8 @@ public:
         const std::vector<double> loss =
             noiseLoss(light, samplesOf(planned.positions, planes), planes, ownPage, spread, noise);
         for (double l : loss)
-            leastMatch.push_back(kMinPageMatch - std::max(0.0, l - kNoiseLossHeld));
+            leastMatch.push_back(
+                std::max(kNoisiestPageMatch, kMinPageMatch - std::max(0.0, l - kNoiseLossHeld)));
         judge(planned);
     }
 
