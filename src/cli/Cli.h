@@ -92,6 +92,8 @@ int cmdBurn(const QStringList &args);
 int cmdSimulate(const QStringList &args);
 int cmdAnalyze(const QStringList &args);
 int cmdDecode(const QStringList &args);
+int cmdCalibrate(const QStringList &args);
+int cmdReconstruct(const QStringList &args);
 
 } // namespace cli
 

@@ -35,6 +35,82 @@ bool parseSize(const QString &text, QSize *size)
     return true;
 }
 
+// The output: named, not the input, and a place a file can be renamed into.
+// Returns -1 to go on, or the exit code.
+int outputFrom(const QCommandLineParser &parser, const QCommandLineOption &output,
+               const QString &input, QString *outPath)
+{
+    if (!parser.isSet(output)) {
+        err("dvkctl preview: no output given (-o OUT.png)");
+        return ExitUsage;
+    }
+    if (!outputOption(parser, "o", "dvkctl preview", outPath))
+        return ExitUsage;
+    // Written in place of the input, the pattern file would be lost.
+    if (sameExistingFile(*outPath, input)) {
+        err(QString("dvkctl preview: the output '%1' is the input file").arg(*outPath));
+        return ExitUsage;
+    }
+    if (isForeignLinkInSharedFolder(*outPath)) {
+        err(QString("dvkctl preview: cannot write '%1': a link owned by another user")
+                .arg(*outPath));
+        return ExitUsage;
+    }
+    // Written through a new file renamed into place: a write that fails
+    // leaves any file already there as it was. A device or pipe is no place
+    // for it.
+    if (isNonRegularFile(*outPath)) {
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(*outPath, notRegularFileText()));
+        return ExitUsage;
+    }
+    return -1;
+}
+
+// Draws page `page` (from 1) of `file` and writes the PNG. Returns the exit
+// code.
+int writePreview(const QString &file, int page, const QSize &size, int scanValue,
+                 const QString &outPath)
+{
+    // The waveform scales to the whole file's range, as after a load.
+    const BurnFileScan scan = scanBurnFile(file);
+    if (!scan.opened) {
+        err(QString("dvkctl preview: cannot open '%1': %2").arg(file, scan.error));
+        return ExitUsage;
+    }
+    // A file shorter than one page still shows its lines on page 1.
+    const qint64 pages = qMax<qint64>(scan.pages(), 1);
+    if (page < 1 || page > pages) {
+        err(QString("dvkctl preview: --page: %1 is not a page of '%2' (1 to %3)")
+                .arg(page)
+                .arg(file)
+                .arg(pages));
+        return ExitUsage;
+    }
+    const BurnPage values = readBurnPage(file, page - 1);
+    if (!values.opened) {
+        err(QString("dvkctl preview: cannot open '%1': %2").arg(file, values.error));
+        return ExitUsage;
+    }
+    const QVector<int> drawn =
+        scanValue > 0 ? projectedPage(values.values, computeScanTiming(float(scanValue)))
+                      : values.values;
+    const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
+    QByteArray png;
+    QBuffer encoded(&png);
+    if (!encoded.open(QIODevice::WriteOnly) || !sheet.save(&encoded, "PNG")) {
+        err(QString("dvkctl preview: cannot encode the picture for '%1'").arg(outPath));
+        return ExitFailed;
+    }
+    QString why;
+    bool notMade = false;
+    if (!replaceFileWith(outPath, png, &why, &notMade)) {
+        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, why));
+        // Never made: the target is as it was, and the fault is the name's.
+        return notMade ? ExitUsage : ExitFailed;
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 int cmdPreview(const QStringList &args)
@@ -67,30 +143,10 @@ int cmdPreview(const QStringList &args)
     QString file;
     if (!oneFile(parser, "dvkctl preview", &file))
         return ExitUsage;
-    if (!parser.isSet(output)) {
-        err("dvkctl preview: no output given (-o OUT.png)");
-        return ExitUsage;
-    }
     QString outPath;
-    if (!outputOption(parser, "o", "dvkctl preview", &outPath))
-        return ExitUsage;
-    // Written in place of the input, the pattern file would be lost.
-    if (sameExistingFile(outPath, file)) {
-        err(QString("dvkctl preview: the output '%1' is the input file").arg(outPath));
-        return ExitUsage;
-    }
-    if (isForeignLinkInSharedFolder(outPath)) {
-        err(QString("dvkctl preview: cannot write '%1': a link owned by another user")
-                .arg(outPath));
-        return ExitUsage;
-    }
-    // Written through a new file renamed into place: a write that fails
-    // leaves any file already there as it was. A device or pipe is no place
-    // for it.
-    if (isNonRegularFile(outPath)) {
-        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, notRegularFileText()));
-        return ExitUsage;
-    }
+    const int outputRc = outputFrom(parser, output, file, &outPath);
+    if (outputRc >= 0)
+        return outputRc;
     QSize size;
     if (!parseSize(parser.value(sizeOption), &size)) {
         err(QString("dvkctl preview: --size: bad size '%1' (WxH, each 1 to %2)")
@@ -101,7 +157,7 @@ int cmdPreview(const QStringList &args)
     int page = 1;
     if (!intOption(parser, "page", &page))
         return ExitUsage;
-    int scanValue = 0;
+    int scanValue = 0; // none: the page as it is sampled
     if (parser.isSet(projected)) {
         if (!scanValueOption(parser, "dvkctl preview --projected", &scanValue))
             return ExitUsage;
@@ -109,45 +165,7 @@ int cmdPreview(const QStringList &args)
         err("dvkctl preview: --scan-value applies only with --projected");
         return ExitUsage;
     }
-
-    // The waveform scales to the whole file's range, as after a load.
-    const BurnFileScan scan = scanBurnFile(file);
-    if (!scan.opened) {
-        err(QString("dvkctl preview: cannot open '%1': %2").arg(file, scan.error));
-        return ExitUsage;
-    }
-    // A file shorter than one page still shows its lines on page 1.
-    const qint64 pages = qMax<qint64>(scan.pages(), 1);
-    if (page < 1 || page > pages) {
-        err(QString("dvkctl preview: --page: %1 is not a page of '%2' (1 to %3)")
-                .arg(page)
-                .arg(file)
-                .arg(pages));
-        return ExitUsage;
-    }
-    const BurnPage values = readBurnPage(file, page - 1);
-    if (!values.opened) {
-        err(QString("dvkctl preview: cannot open '%1': %2").arg(file, values.error));
-        return ExitUsage;
-    }
-    const QVector<int> drawn =
-        parser.isSet(projected) ? projectedPage(values.values, computeScanTiming(float(scanValue)))
-                                : values.values;
-    const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
-    QByteArray png;
-    QBuffer encoded(&png);
-    if (!encoded.open(QIODevice::WriteOnly) || !sheet.save(&encoded, "PNG")) {
-        err(QString("dvkctl preview: cannot encode the picture for '%1'").arg(outPath));
-        return ExitFailed;
-    }
-    QString why;
-    bool notMade = false;
-    if (!replaceFileWith(outPath, png, &why, &notMade)) {
-        err(QString("dvkctl preview: cannot write '%1': %2").arg(outPath, why));
-        // Never made: the target is as it was, and the fault is the name's.
-        return notMade ? ExitUsage : ExitFailed;
-    }
-    return ExitOk;
+    return writePreview(file, page, size, scanValue, outPath);
 }
 
 } // namespace cli

@@ -21,6 +21,8 @@ const char *kUsage = "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
                      "  preview    render a page of a pattern file to PNG\n"
                      "  analyze    decode pattern sets of a file and check them\n"
                      "  decode     decode camera captures of projected sets, check the burn\n"
+                     "  calibrate  calibrate the camera and light sheets from a chessboard\n"
+                     "  reconstruct  triangulate captures into a point cloud and depth map\n"
                      "  query      ask the projector for its scan value\n"
                      "  burn       burn a pattern file into the projector\n"
                      "  simulate   run the projector simulator on a pseudo-terminal\n"
@@ -44,14 +46,20 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     installFileNameCodec(); // before the arguments are decoded
     QCoreApplication::setApplicationName("dvkctl");
-    QCoreApplication::setApplicationVersion("2.03");
+    QCoreApplication::setApplicationVersion(DVK_VERSION);
 
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
-        {"ports", cli::cmdPorts},       {"generate", cli::cmdGenerate},
-        {"inspect", cli::cmdInspect},   {"preview", cli::cmdPreview},
-        {"query", cli::cmdQuery},       {"burn", cli::cmdBurn},
-        {"simulate", cli::cmdSimulate}, {"analyze", cli::cmdAnalyze},
+        {"ports", cli::cmdPorts},
+        {"generate", cli::cmdGenerate},
+        {"inspect", cli::cmdInspect},
+        {"preview", cli::cmdPreview},
+        {"query", cli::cmdQuery},
+        {"burn", cli::cmdBurn},
+        {"simulate", cli::cmdSimulate},
+        {"analyze", cli::cmdAnalyze},
         {"decode", cli::cmdDecode},
+        {"calibrate", cli::cmdCalibrate},
+        {"reconstruct", cli::cmdReconstruct},
     };
 
     const QStringList args = fileNameArguments(argc, argv).mid(1);
@@ -62,7 +70,7 @@ int main(int argc, char *argv[])
         std::fputs(kUsage, stdout);
         rc = cli::ExitOk;
     } else if (args.first() == "--version" || args.first() == "-v") {
-        cli::outLine("dvkctl 2.03");
+        cli::outLine("dvkctl " DVK_VERSION);
         rc = cli::ExitOk;
     } else if (const auto it = commands.find(args.first()); it != commands.end()) {
         rc = it->second(args);
