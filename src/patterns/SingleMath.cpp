@@ -9,8 +9,9 @@
 // so rounding it once to float is right unless the exact value lies very
 // near the midpoint between two floats. Only there (some 4 000 of the 2 000
 // million inputs the scan model can give) the value is worked out again to
-// about 100 bits with our own series. The slack allowed the double functions is far wider than any
-// C library's error, so which one the platform has cannot change a result.
+// about 100 bits with our own series. The slack allowed the double functions
+// is far wider than any C library's error, so which one the platform has
+// cannot change a result.
 //
 // The exact sums and products below need every operation rounded on its
 // own: the tree is built without floating-point contraction (CMakeLists.txt).
