@@ -23,8 +23,38 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl decode";
+const Command decodeCommand{
+    "decode",
+    "decode camera captures of projected sets, check the burn",
+    "Decodes camera captures of projected pattern sets into the projected position u that each "
+    "camera pixel sees (-1 at the window's negative edge, +1 at its positive edge), and checks "
+    "that each capture shows its page. Writes to OUTDIR: position.npy (float32, NaN where not "
+    "valid), position.png (16-bit: 1 + round((u + 1) / 2 x 65534), 0 where not valid), "
+    "valid.png, position-colour.png and report.json.\n"
+    "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
+    "unreadable input.",
+    {{"scan-value", "The projector's scan value (1 to 16276).", "F"},
+     {"set",
+      "A captured set: gray:M@P, phase:NxS@P, square:S@P, or a reference dark@P or light@P; its "
+      "first page is P. May be given more than once.",
+      "SET"},
+     {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
+     {"json", "The report as one JSON object on standard output."}},
+    {{"FILE", "The pattern file the projector holds.", {}},
+     {"CAPTURE",
+      "The captures, one per page the sets use, in page order; a directory stands for its image "
+      "files in natural name order.",
+      "CAPTURE..."}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + decodeCommand.name;
 
 QJsonValue number(double v)
 {
@@ -70,36 +100,9 @@ bool setMatchesFile(const CaptureSetRequest &set, const PatternFileValues &value
     return true;
 }
 
-} // namespace
-
-int cmdDecode(const QStringList &args)
+int run(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "The pattern file the projector holds.");
-    parser.addPositionalArgument(
-        "CAPTURE",
-        "The captures, one per page the sets use, in page order; a directory "
-        "stands for its image files in natural name order.",
-        "CAPTURE...");
-    parser.addOption({"scan-value", "The projector's scan value (1 to 16276).", "F"});
-    parser.addOption({"set",
-                      "A captured set: gray:M@P, phase:NxS@P, square:S@P, or a reference "
-                      "dark@P or light@P; its first page is P. May be given more than once.",
-                      "SET"});
-    parser.addOption({{"o", "output"}, "The directory to write the results to.", "OUTDIR"});
-    parser.addOption({"json", "The report as one JSON object on standard output."});
-    const int rc = parse(
-        parser, args,
-        "Decodes camera captures of projected pattern sets into the projected position u "
-        "that each camera pixel sees (-1 at the window's negative edge, +1 at its positive "
-        "edge), and checks that each capture shows its page. Writes to OUTDIR: position.npy "
-        "(float32, NaN where not valid), position.png (16-bit: 1 + round((u + 1) / 2 x 65534), "
-        "0 where not valid), valid.png, position-colour.png and report.json.\n"
-        "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
-        "unreadable input.",
-        {"set"});
-    if (rc >= 0)
-        return rc;
+    const QCommandLineParser &parser = call.parser;
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
@@ -375,5 +378,7 @@ int cmdDecode(const QStringList &args)
     // as for every subcommand.
     return check.consistent ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli
