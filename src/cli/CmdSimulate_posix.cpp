@@ -145,9 +145,11 @@ int runSimulator(const Call &call)
         }
     }
 
+    // Watched before anyone learns the path, so that every client is counted.
+    PortClients clients(path, keep);
     outLine(path);
 
-    ProjectorSimulator simulator(options, master, signalPipe[0]);
+    ProjectorSimulator simulator(options, master, signalPipe[0], clients);
     simulator.run();
 
     registration.remove();

@@ -19,6 +19,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace cli
@@ -67,6 +69,53 @@ private:
 };
 
 } // namespace
+
+PortClients::PortClients(const QString &device, int keep) : keep(keep)
+{
+    notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notify < 0)
+        return;
+    const QByteArray name = QFile::encodeName(device);
+    if (::inotify_add_watch(notify, name.constData(), IN_OPEN | IN_CLOSE) < 0) {
+        ::close(notify);
+        notify = -1;
+    }
+}
+
+PortClients::~PortClients()
+{
+    if (notify >= 0)
+        ::close(notify);
+}
+
+void PortClients::release()
+{
+    ::ioctl(keep, TIOCNXCL);
+}
+
+void PortClients::update()
+{
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(notify, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++open;
+            if (event->mask & IN_CLOSE)
+                open = std::max(0, open - 1);
+            // Events were lost: who is still there is unknown, and a port
+            // left busy is worse than one a second program may also open.
+            if (event->mask & IN_Q_OVERFLOW)
+                open = 0;
+            at += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+    if (open == 0)
+        release();
+}
 
 QByteArray ProjectorSimulator::writeNow(const QByteArray &bytes)
 {
@@ -284,14 +333,17 @@ void ProjectorSimulator::run()
         }
         // Standard output is watched too: when whoever reads the JSON lines
         // has gone, the simulator ends rather than linger.
-        pollfd fds[3] = {{stopFd, POLLIN, 0},
+        pollfd fds[4] = {{stopFd, POLLIN, 0},
                          {master, short(allowed >= 1 ? POLLIN : 0), 0},
-                         {STDOUT_FILENO, 0, 0}};
-        const int r = ::poll(fds, 3, timeout);
+                         {STDOUT_FILENO, 0, 0},
+                         {clients.eventFd(), POLLIN, 0}};
+        const int r = ::poll(fds, 4, timeout);
         if (r < 0 && errno != EINTR)
             break;
         if (fds[0].revents != 0 || (fds[2].revents & (POLLERR | POLLHUP)) != 0)
             break;
+        if (fds[3].revents != 0)
+            clients.update();
         const auto t = Clock::now();
         if (r > 0 && (fds[1].revents & POLLIN)) {
             const ssize_t n = ::read(master, chunk, size_t(allowed));

@@ -60,6 +60,8 @@ private slots:
     void answerEndsAfterAShortQuiet();
     void queryHasAnOverallDeadline();
     void stopSignals();
+    void clientEndings_data();
+    void clientEndings();
 };
 
 // With the driver taking 1 ms per write, a burn costs the pauses plus the
@@ -236,6 +238,39 @@ void TestCliDevice::stopSignals()
     QCOMPARE(transfers.size(), 1);
     QVERIFY(!transfers.first()["committed"].toBool());
     QCOMPARE(qint64(transfers.first()["bytes"].toDouble()), qint64(16 + 50));
+}
+
+void TestCliDevice::clientEndings_data()
+{
+    QTest::addColumn<int>("sig");
+    QTest::addColumn<int>("code"); // the client's exit code
+    QTest::newRow("closed terminal") << int(SIGHUP) << 129;
+    QTest::newRow("quit") << int(SIGQUIT) << 131;
+    QTest::newRow("killed") << int(SIGKILL) << -3;
+}
+
+// However a client ends, the port is left as the next client needs it: a
+// signal it can catch is a stop like SIGTERM, and after one it cannot the
+// simulator lifts the exclusive mode the client set (an ordinary user's
+// next open would fail as busy). The simulator goes on serving.
+void TestCliDevice::clientEndings()
+{
+    QFETCH(int, sig);
+    QFETCH(int, code);
+    SimulatorProcess sim;
+    QVERIFY(sim.start({"--silent"}));
+    // Asked, never answered: the client holds the port, waiting.
+    RunningProgram query = startDvkctl({"query", "--port", sim.path()});
+    QVERIFY(sim.waitForEvents("query", 1));
+    QVERIFY(exclusive(sim.path()));
+    query.signal(sig);
+    QCOMPARE(query.finish().code, code);
+    QTRY_VERIFY_WITH_TIMEOUT(!exclusive(sim.path()), 10000);
+
+    const RunResult next = runDvkctl({"query", "--port", sim.path()}, RunOptions());
+    QVERIFY2(next.err.contains("no answer"), next.err.constData());
+    QVERIFY(sim.waitForEvents("query", 2));
+    QVERIFY(sim.isRunning());
 }
 
 int main(int argc, char *argv[])
