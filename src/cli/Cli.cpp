@@ -3,6 +3,7 @@
 #include "Stop.h"
 
 #include "patterns/ScanTiming.h"
+#include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
 
 #include <QFileInfo>
@@ -133,6 +134,14 @@ bool scanValueOption(const QCommandLineParser &parser, const QString &command, i
 
 QString portDevicePath(const QString &port)
 {
+    // A bare name means what `dvkctl ports` lists under it, in its order:
+    // the system's ports, then the simulators. A name it does not list is
+    // still tried as a device (a port the system does not enumerate).
+    if (!port.isEmpty() && !port.contains('/')) {
+        for (const PortEntry &entry : listPorts())
+            if (entry.name == port)
+                return entry.path;
+    }
     return mySerial::devicePath(port);
 }
 
