@@ -37,6 +37,7 @@ bool parseOptions(const Call &call, SimulatorOptions *o)
 {
     const QCommandLineParser &parser = call.parser;
     const QString &kName = call.tag;
+    o->tag = call.tag;
     const int answerForms =
         int(parser.isSet("scan-value")) + int(parser.isSet("answer")) + int(parser.isSet("silent"));
     if (answerForms > 1) {

@@ -14,6 +14,7 @@ namespace cli
 
 // How the simulator behaves: dvkctl simulate's options.
 struct SimulatorOptions {
+    QString tag;       // how its messages begin
     QByteArray answer; // empty: silent
     long baud = 0;     // 0: read as fast as bytes come
     QString recordDir;
@@ -97,7 +98,7 @@ private:
     qint64 transferOffset = 0;
     QJsonArray gaps;
     int transfersSeen = 0;
-    int nextRecord = 0; // 0: not yet looked at the record directory
+    QString nextRecord; // decimal; empty: not yet looked at the record directory
     bool done = false;
     // Line-rate reading: bytes that may be read now.
     double budget = 0.0;

@@ -68,6 +68,36 @@ private:
     QStringList fields;
 };
 
+// Recording numbers are kept as decimal text: the next one follows any
+// number already in the folder, however large, and never wraps round onto
+// an earlier recording.
+QString digitsOf(const QString &number)
+{
+    int zeros = 0;
+    while (zeros < number.size() - 1 && number.at(zeros) == '0')
+        ++zeros;
+    return number.mid(zeros);
+}
+
+bool numberBelow(const QString &a, const QString &b)
+{
+    const QString x = digitsOf(a), y = digitsOf(b);
+    return x.size() != y.size() ? x.size() < y.size() : x < y;
+}
+
+QString numberAfter(const QString &number)
+{
+    QString next = digitsOf(number);
+    int at = next.size() - 1;
+    while (at >= 0 && next.at(at) == '9')
+        next[at--] = '0';
+    if (at < 0)
+        next.prepend('1');
+    else
+        next[at] = QChar(next.at(at).unicode() + 1);
+    return next.rightJustified(3, '0');
+}
+
 } // namespace
 
 PortClients::PortClients(const QString &device, int keep) : keep(keep)
@@ -211,22 +241,23 @@ void ProjectorSimulator::report(const bp::Transfer &transfer)
 QString ProjectorSimulator::record(const QByteArray &values)
 {
     const QDir dir(options.recordDir);
-    if (nextRecord == 0) {
-        nextRecord = 1;
-        static const QRegularExpression numbered("^transfer_(\\d+)\\.txt$");
+    if (nextRecord.isEmpty()) {
+        QString last = "0";
+        static const QRegularExpression numbered("^transfer_([0-9]+)\\.txt$");
         for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
             const auto m = numbered.match(name);
-            if (m.hasMatch())
-                nextRecord = std::max(nextRecord, m.captured(1).toInt() + 1);
+            if (m.hasMatch() && numberBelow(last, m.captured(1)))
+                last = m.captured(1);
         }
+        nextRecord = numberAfter(last);
     }
     QByteArray text;
     text.reserve(values.size() * 5);
     for (char v : values)
         text += QString::asprintf("0x%02X\n", unsigned(quint8(v))).toLatin1();
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString path =
-            dir.filePath(QString("transfer_%1.txt").arg(nextRecord++, 3, 10, QChar('0')));
+        const QString path = dir.filePath(QString("transfer_%1.txt").arg(nextRecord));
+        nextRecord = numberAfter(nextRecord);
         const QByteArray name = QFile::encodeName(path);
         // O_EXCL also refuses a link, even one pointing at nothing.
         const int fd =
@@ -234,7 +265,7 @@ QString ProjectorSimulator::record(const QByteArray &values)
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0) {
-            err(QString("dvkctl simulate: cannot create %1: %2").arg(path, strerror(errno)));
+            err(QString("%1: cannot create %2: %3").arg(options.tag, path, strerror(errno)));
             return QString();
         }
         qint64 done = 0;
@@ -247,14 +278,14 @@ QString ProjectorSimulator::record(const QByteArray &values)
         }
         const int writeError = done < text.size() ? errno : 0;
         if (::close(fd) != 0 || done < text.size()) {
-            err(QString("dvkctl simulate: cannot write %1: %2")
-                    .arg(path, strerror(writeError ? writeError : errno)));
+            err(QString("%1: cannot write %2: %3")
+                    .arg(options.tag, path, strerror(writeError ? writeError : errno)));
             ::unlink(name.constData());
             return QString();
         }
         return path;
     }
-    err(QString("dvkctl simulate: no free recording name in %1").arg(options.recordDir));
+    err(QString("%1: no free recording name in %2").arg(options.tag, options.recordDir));
     return QString();
 }
 
