@@ -135,6 +135,8 @@ extern const Command inspectCommand;
 extern const Command previewCommand;
 extern const Command analyzeCommand;
 extern const Command decodeCommand;
+extern const Command calibrateCommand;
+extern const Command reconstructCommand;
 extern const Command queryCommand;
 extern const Command burnCommand;
 extern const Command simulateCommand;

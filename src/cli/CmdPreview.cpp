@@ -60,54 +60,40 @@ bool parseSize(const QString &text, QSize *size)
     return true;
 }
 
-int run(const Call &call)
+// The output: named, not the input, and a place a file can be renamed into.
+// Returns -1 to go on, or the exit code.
+int outputFrom(const QCommandLineParser &parser, const QString &input, QString *outPath)
 {
-    const QCommandLineParser &parser = call.parser;
-    QString file;
-    if (!oneFile(parser, kName, &file))
-        return ExitUsage;
     if (!parser.isSet("output")) {
         err(kName + ": no output given (-o OUT.png)");
         return ExitUsage;
     }
-    QString outPath;
-    if (!outputOption(parser, "o", kName, &outPath))
+    if (!outputOption(parser, "o", kName, outPath))
         return ExitUsage;
     // Written in place of the input, the pattern file would be lost.
-    if (sameExistingFile(outPath, file)) {
-        err(QString(kName + ": the output '%1' is the input file").arg(outPath));
+    if (sameExistingFile(*outPath, input)) {
+        err(QString(kName + ": the output '%1' is the input file").arg(*outPath));
         return ExitUsage;
     }
-    if (isForeignLinkInSharedFolder(outPath)) {
-        err(QString(kName + ": cannot write '%1': a link owned by another user").arg(outPath));
+    if (isForeignLinkInSharedFolder(*outPath)) {
+        err(QString(kName + ": cannot write '%1': a link owned by another user").arg(*outPath));
         return ExitUsage;
     }
     // Written through a new file renamed into place: a write that fails
     // leaves any file already there as it was. A device or pipe is no place
     // for it.
-    if (isNonRegularFile(outPath)) {
-        err(QString(kName + ": cannot write '%1': %2").arg(outPath, notRegularFileText()));
+    if (isNonRegularFile(*outPath)) {
+        err(QString(kName + ": cannot write '%1': %2").arg(*outPath, notRegularFileText()));
         return ExitUsage;
     }
-    QSize size;
-    if (!parseSize(parser.value("size"), &size)) {
-        err(QString(kName + ": --size: bad size '%1' (WxH, each 1 to %2)")
-                .arg(parser.value("size"))
-                .arg(kMaxCanvasSide));
-        return ExitUsage;
-    }
-    int page = 1;
-    if (!intOption(parser, "page", &page))
-        return ExitUsage;
-    int scanValue = 0;
-    if (parser.isSet("projected")) {
-        if (!scanValueOption(parser, kName + " --projected", &scanValue))
-            return ExitUsage;
-    } else if (parser.isSet("scan-value")) {
-        err(kName + ": --scan-value applies only with --projected");
-        return ExitUsage;
-    }
+    return -1;
+}
 
+// Draws page `page` (from 1) of `file` and writes the PNG. Returns the exit
+// code.
+int writePreview(const QString &file, int page, const QSize &size, int scanValue,
+                 const QString &outPath)
+{
     // The waveform scales to the whole file's range, as after a load.
     const BurnFileScan scan = scanBurnFile(file);
     if (!scan.opened) {
@@ -129,9 +115,8 @@ int run(const Call &call)
         return ExitUsage;
     }
     const QVector<int> drawn =
-        parser.isSet("projected")
-            ? projectedPage(values.values, computeScanTiming(float(scanValue)))
-            : values.values;
+        scanValue > 0 ? projectedPage(values.values, computeScanTiming(float(scanValue)))
+                      : values.values;
     const QImage sheet = renderPreviewSheet(drawn, size, waveRange(scan.min, scan.max));
     QByteArray png;
     QBuffer encoded(&png);
@@ -147,6 +132,37 @@ int run(const Call &call)
         return notMade ? ExitUsage : ExitFailed;
     }
     return ExitOk;
+}
+
+int run(const Call &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    QString file;
+    if (!oneFile(parser, kName, &file))
+        return ExitUsage;
+    QString outPath;
+    const int outputRc = outputFrom(parser, file, &outPath);
+    if (outputRc >= 0)
+        return outputRc;
+    QSize size;
+    if (!parseSize(parser.value("size"), &size)) {
+        err(QString(kName + ": --size: bad size '%1' (WxH, each 1 to %2)")
+                .arg(parser.value("size"))
+                .arg(kMaxCanvasSide));
+        return ExitUsage;
+    }
+    int page = 1;
+    if (!intOption(parser, "page", &page))
+        return ExitUsage;
+    int scanValue = 0; // none: the page as it is sampled
+    if (parser.isSet("projected")) {
+        if (!scanValueOption(parser, kName + " --projected", &scanValue))
+            return ExitUsage;
+    } else if (parser.isSet("scan-value")) {
+        err(kName + ": --scan-value applies only with --projected");
+        return ExitUsage;
+    }
+    return writePreview(file, page, size, scanValue, outPath);
 }
 
 } // namespace

@@ -11,22 +11,22 @@ const std::vector<const Command *> &commands()
 {
     // The order of `dvkctl --help`: files first, then the projector.
     static const std::vector<const Command *> all = {
-        &portsCommand,  &generateCommand, &inspectCommand, &previewCommand,  &analyzeCommand,
-        &decodeCommand, &queryCommand,    &burnCommand,    &simulateCommand,
+        &portsCommand,   &generateCommand, &inspectCommand,   &previewCommand,
+        &analyzeCommand, &decodeCommand,   &calibrateCommand, &reconstructCommand,
+        &queryCommand,   &burnCommand,     &simulateCommand,
     };
     return all;
 }
 
 QString usage()
 {
-    int width = 0;
-    for (const Command *command : commands())
-        width = qMax(width, int(command->name.size()));
+    // A name longer than the column pushes its summary along.
+    constexpr int kNameColumn = 9;
     QString text = "Usage: dvkctl [--help] [--version] SUBCOMMAND [options]\n"
                    "\n"
                    "Subcommands:\n";
     for (const Command *command : commands())
-        text += "  " + command->name.leftJustified(qMax(width + 2, 11)) + command->summary + '\n';
+        text += "  " + command->name.leftJustified(kNameColumn) + "  " + command->summary + '\n';
     return text + "\n'dvkctl SUBCOMMAND --help' describes a subcommand's options.\n";
 }
 

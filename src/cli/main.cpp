@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     installFileNameCodec(); // before the arguments are decoded
     QCoreApplication::setApplicationName("dvkctl");
-    QCoreApplication::setApplicationVersion("2.03");
+    QCoreApplication::setApplicationVersion(DVK_VERSION);
 
     const QStringList args = fileNameArguments(argc, argv).mid(1);
     const cli::Command *command = args.isEmpty() ? nullptr : cli::findCommand(args.first());
@@ -38,7 +38,7 @@ int main(int argc, char *argv[])
         cli::out(cli::usage());
         rc = cli::ExitOk;
     } else if (args.first() == "--version" || args.first() == "-v") {
-        cli::outLine("dvkctl 2.03");
+        cli::outLine("dvkctl " DVK_VERSION);
         rc = cli::ExitOk;
     } else if (command) {
         rc = cli::runCommand(*command, args);

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <thread>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -273,6 +274,31 @@ private slots:
         QCOMPARE(readAll(path), QByteArray("0x12\n0x0\n0xff\n0x00\n"));
 #endif
         QCOMPARE(countFileLines(path), 4);
+    }
+
+    // A run that made the file and failed removes it while others wait for
+    // its lock; the next writer must not append to the removed file.
+    void writerFollowsAFileRemovedWhileWaiting()
+    {
+        const QString path = makeTempDir() + "/wave.txt";
+        PatternFileWriter first(path);
+        QVERIFY(first.open());
+        PatternFileWriter second(path);
+        bool secondOpened = false;
+        std::thread waiter([&]() { secondOpened = second.open(); });
+        QThread::msleep(100); // the second is waiting for the lock
+        QVERIFY(first.discardIfEmpty());
+        waiter.join();
+        QVERIFY(secondOpened);
+        QVERIFY(second.append("0x01\n"));
+        second.close();
+        QCOMPARE(countFileLines(path), 1);
+
+        // Something in it: not removed.
+        PatternFileWriter third(path);
+        QVERIFY(third.open());
+        QVERIFY(!third.discardIfEmpty());
+        QCOMPARE(countFileLines(path), 1);
     }
 
     void writerCannotOpen()
