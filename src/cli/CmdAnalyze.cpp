@@ -18,8 +18,33 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl analyze";
+const Command analyzeCommand{
+    "analyze",
+    "decode pattern sets of a file and check them",
+    "Checks pattern sets of a file: a set decodes as intended when every sample is what the "
+    "generator writes for the scan value. Each set is also decoded with the scan-timing model, to "
+    "say how it departs and what it projects. Gray code: the stripe index per sample, whether it "
+    "rises monotonically, stripes without a sample. Square wave: stripe count and duty per period "
+    "in projected position. Phase shift: the N-step phase, unwrapped, and its largest deviation "
+    "from the ideal linear phase beside the bound of 8-bit quantisation.\n"
+    "Exit: 0 every set decodes as intended, 1 one does not, 2 bad usage or unreadable file.",
+    {{"scan-value", "The scan value the sets were made for (1 to 16276).", "F"},
+     {"set",
+      "A set to check, KIND:PARAMS@PAGE: gray:M@P, phase:NxS@P or square:S@P, its first pattern "
+      "on page P. May be given more than once.",
+      "SET"},
+     {"json", "One JSON object on standard output."}},
+    {{"FILE", "The pattern file.", {}}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + analyzeCommand.name;
 
 const double kTwoPi = 2.0 * std::acos(-1.0);
 
@@ -223,32 +248,9 @@ void printResults(const QString &file, int scanValue,
         printText(r);
 }
 
-} // namespace
-
-int cmdAnalyze(const QStringList &args)
+int run(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "The pattern file.");
-    parser.addOption({"scan-value", "The scan value the sets were made for (1 to 16276).", "F"});
-    parser.addOption({"set",
-                      "A set to check, KIND:PARAMS@PAGE: gray:M@P, phase:NxS@P or square:S@P, "
-                      "its first pattern on page P. May be given more than once.",
-                      "SET"});
-    parser.addOption({"json", "One JSON object on standard output."});
-    const int rc =
-        parse(parser, args,
-              "Checks pattern sets of a file: a set decodes as intended when every sample is what "
-              "the generator writes for the scan value. Each set is also decoded with the "
-              "scan-timing model, to say how it departs and what it projects. Gray code: the "
-              "stripe index per sample, whether it rises monotonically, stripes without a sample. "
-              "Square wave: stripe count and duty per period in projected position. Phase shift: "
-              "the N-step phase, unwrapped, and its largest deviation from the ideal linear phase "
-              "beside the bound of 8-bit quantisation.\n"
-              "Exit: 0 every set decodes as intended, 1 one does not, 2 bad usage or unreadable "
-              "file.",
-              QStringList{"set"});
-    if (rc >= 0)
-        return rc;
+    const QCommandLineParser &parser = call.parser;
     QString file;
     if (!oneFile(parser, kName, &file))
         return ExitUsage;
@@ -277,5 +279,7 @@ int cmdAnalyze(const QStringList &args)
     printResults(file, scanValue, results, allOk, parser.isSet("json"));
     return allOk ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli

@@ -15,8 +15,27 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl generate";
+const Command generateCommand{
+    "generate",
+    "write a pattern set (phase, gray, square, dark, light)",
+    "Writes a pattern set as the window appends it to its pattern file.",
+    {{"scan-value", "The projector's scan value (1 to 16276).", "F"},
+     portOptionDeclaration("Ask the projector on PORT for its scan value."),
+     {"steps", "phase: number of phase steps (3 to 8).", "N"},
+     {"stripes", "phase, square: stripe count (1 to 128).", "S"},
+     {"bits", "gray: number of Gray-code bits (1 to 10).", "M"},
+     {{"o", "output"}, "Append to FILE instead of writing to standard output.", "FILE"}},
+    {{"kind", "phase, gray, square, dark or light.", {}}},
+    {},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + generateCommand.name;
 
 enum class Kind { Phase, Gray, Square, Dark, Light };
 
@@ -204,23 +223,9 @@ bool roomFor(PatternFileWriter &writer, const QString &path, qint64 values)
     return true;
 }
 
-} // namespace
-
-int cmdGenerate(const QStringList &args)
+int run(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("kind", "phase, gray, square, dark or light.");
-    parser.addOption({"scan-value", "The projector's scan value (1 to 16276).", "F"});
-    parser.addOption({"port", "Ask the projector on PORT for its scan value.", "PORT"});
-    parser.addOption({"steps", "phase: number of phase steps (3 to 8).", "N"});
-    parser.addOption({"stripes", "phase, square: stripe count (1 to 128).", "S"});
-    parser.addOption({"bits", "gray: number of Gray-code bits (1 to 10).", "M"});
-    parser.addOption({QStringList{"o", "output"},
-                      "Append to FILE instead of writing to standard output.", "FILE"});
-    const int rc =
-        parse(parser, args, "Writes a pattern set as the window appends it to its pattern file.");
-    if (rc >= 0)
-        return rc;
+    const QCommandLineParser &parser = call.parser;
     GenerateRequest request;
     const int requestRc = requestFrom(parser, &request);
     if (requestRc >= 0)
@@ -278,5 +283,7 @@ int cmdGenerate(const QStringList &args)
         err(warning);
     return ExitOk;
 }
+
+} // namespace
 
 } // namespace cli
