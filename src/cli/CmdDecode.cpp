@@ -21,37 +21,43 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl decode";
+const Command decodeCommand{
+    "decode",
+    "decode camera captures of projected sets, check the burn",
+    "Decodes camera captures of projected pattern sets into the projected position u that each "
+    "camera pixel sees (-1 at the window's negative edge, +1 at its positive edge), and checks "
+    "that each capture shows its page. Writes to OUTDIR: position.npy (float32, NaN where not "
+    "valid), position.png (16-bit: 1 + round((u + 1) / 2 x 65534), 0 where not valid), "
+    "valid.png, position-colour.png and report.json.\n"
+    "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
+    "unreadable input.",
+    captureSetOptions() +
+        QList<QCommandLineOption>{
+            {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
+            {"json", "The report as one JSON object on standard output."}},
+    {{"FILE", "The pattern file the projector holds.", {}},
+     {"CAPTURE",
+      "The captures, one per page the sets use, in page order; a directory stands for its image "
+      "files in natural name order.",
+      "CAPTURE..."}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + decodeCommand.name;
 
 // The files decode writes into OUTDIR.
 const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",
                            "report.json"};
 
-// The options and OUTDIR; -1 to go on.
-int parseOptions(const QStringList &args, QCommandLineParser &parser, QString *outDir)
+// OUTDIR from -o; -1 to go on.
+int outputFolder(const QCommandLineParser &parser, QString *outDir)
 {
-    parser.addPositionalArgument("FILE", "The pattern file the projector holds.");
-    parser.addPositionalArgument(
-        "CAPTURE",
-        "The captures, one per page the sets use, in page order; a directory "
-        "stands for its image files in natural name order.",
-        "CAPTURE...");
-    addCaptureSetOptions(parser);
-    parser.addOption({{"o", "output"}, "The directory to write the results to.", "OUTDIR"});
-    parser.addOption({"json", "The report as one JSON object on standard output."});
-    const int rc = parse(
-        parser, args,
-        "Decodes camera captures of projected pattern sets into the projected position u "
-        "that each camera pixel sees (-1 at the window's negative edge, +1 at its positive "
-        "edge), and checks that each capture shows its page. Writes to OUTDIR: position.npy "
-        "(float32, NaN where not valid), position.png (16-bit: 1 + round((u + 1) / 2 x 65534), "
-        "0 where not valid), valid.png, position-colour.png and report.json.\n"
-        "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
-        "unreadable input.",
-        {"set"});
-    if (rc >= 0)
-        return rc;
     if (parser.positionalArguments().isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
         return ExitUsage;
@@ -137,15 +143,15 @@ int writeResults(OutputSet &outputs, const DecodedPositions &decoded, const QByt
     return -1;
 }
 
-int decodeRun(const QStringList &args)
+int decodeRun(const QCommandLineParser &parser)
 {
-    QCommandLineParser parser;
     QString outDir;
+    int rc = outputFolder(parser, &outDir);
+    if (rc >= 0)
+        return rc;
     PatternSets sets;
     QStringList capturePaths;
-    int rc = parseOptions(args, parser, &outDir);
-    if (rc < 0)
-        rc = readPatternSets(parser, kName, &sets);
+    rc = readPatternSets(parser, kName, &sets);
     if (rc < 0)
         rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
                           &capturePaths);
@@ -189,18 +195,18 @@ int decodeRun(const QStringList &args)
     return run.check.consistent ? ExitOk : ExitFailed;
 }
 
-} // namespace
-
-int cmdDecode(const QStringList &args)
+int run(const Call &call)
 {
     // Memory that runs out anyway (another program took it) ends the run
     // with OUTDIR as it was, never with an abort.
     try {
-        return decodeRun(args);
+        return decodeRun(call.parser);
     } catch (const std::bad_alloc &) {
         err(QString("%1: not enough memory").arg(kName));
         return ExitUsage;
     }
 }
+
+} // namespace
 
 } // namespace cli
