@@ -27,8 +27,9 @@ bool present(const QString &path)
 
 // Puts the folder back as the staging folder's journal says it was, unless
 // the new set got whole, and removes the staging folder; keeps it when an
-// earlier file could not be put back, rather than lose that file.
-void recover(const QString &folder, const QString &staging)
+// earlier file could not be put back, rather than lose that file. Returns
+// whether the staging folder went.
+bool recover(const QString &folder, const QString &staging)
 {
     const QDir stage(staging);
     bool restored = true;
@@ -50,8 +51,7 @@ void recover(const QString &folder, const QString &staging)
                 QFile::remove(target); // new, with no earlier file to put back
         }
     }
-    if (restored)
-        QDir(staging).removeRecursively();
+    return restored && QDir(staging).removeRecursively();
 }
 
 } // namespace
@@ -141,13 +141,13 @@ bool OutputSet::commit(QString *error)
             outputset::copyPermissions(earlier, stage.filePath(name));
             if (!outputset::renameOver(earlier, replaced.filePath(name), &why)) {
                 *error = QString("cannot replace '%1': %2").arg(earlier, why);
-                recover(folder, staging);
+                kept = !recover(folder, staging);
                 return false;
             }
         }
         if (!outputset::renameOver(stage.filePath(name), earlier, &why)) {
             *error = QString("cannot put '%1' in place: %2").arg(earlier, why);
-            recover(folder, staging);
+            kept = !recover(folder, staging);
             return false;
         }
     }
@@ -162,7 +162,7 @@ bool OutputSet::commit(QString *error)
 void OutputSet::discard()
 {
     std::lock_guard<std::mutex> locked(lock);
-    if (committed)
+    if (committed || kept)
         return;
     // A file made in it meanwhile keeps the folder from going: try again.
     for (int attempt = 0; attempt < 10 && QFileInfo::exists(staging); ++attempt)

@@ -54,6 +54,7 @@ private:
     QString staging;
     bool madeFolder = false;
     bool committed = false;
+    bool kept = false; // an earlier file is still in the staging folder
     std::mutex lock;
 };
 
