@@ -20,7 +20,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -64,6 +66,19 @@ QMap<QString, QByteArray> contentsOf(const QString &folder)
         files[name] = bytes;
     }
     return files;
+}
+
+// dvkctl as the user nobody; its exit code.
+int runAsNobody(const QStringList &args)
+{
+    ChildSetupProcess p([] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+    });
+    p.start(DVKCTL_PATH, args);
+    if (!p.waitForFinished(60000))
+        return -2;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
 }
 
 // dvkctl with every write past `bytes` into a file failing, as on a disk
@@ -483,6 +498,28 @@ private slots:
         for (int p = 2; p <= 12; ++p)
             broken << QString("%1/%2.png").arg(captures).arg(p);
         QCOMPARE(runDvkctl(decodeArgs(broken, out)), 2);
+        QCOMPARE(contentsOf(out), earlier);
+    }
+
+    // report.json left by another user in a folder anyone may write to
+    // (sticky, so it cannot be moved): the four files replaced before it
+    // are put back, and the folder holds the earlier set.
+    void unreplaceableReportLeavesEarlierSet()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to be two users");
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const QString out = dir + "/sticky";
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(::chmod(QFile::encodeName(out).constData(), 01777) == 0);
+        QStringList grayArgs{"decode", file, "--scan-value", "10000", "--set", "gray:6@1"};
+        for (int p = 1; p <= 6; ++p)
+            grayArgs << QString("%1/%2.png").arg(captures).arg(p);
+        QCOMPARE(runAsNobody(grayArgs << "-o" << out), 0);
+        QVERIFY(::chown(QFile::encodeName(out + "/report.json").constData(), 0, 0) == 0);
+        const QMap<QString, QByteArray> earlier = contentsOf(out);
+        QCOMPARE(earlier.size(), 5);
+        QCOMPARE(runAsNobody(decodeArgs({captures}, out)), 1);
         QCOMPARE(contentsOf(out), earlier);
     }
 
