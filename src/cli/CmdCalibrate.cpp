@@ -20,6 +20,8 @@ namespace
 {
 
 const char *kName = "dvkctl calibrate";
+// M_PI is not standard C++: MinGW's <cmath> leaves it out in strict mode.
+constexpr double kPi = 3.14159265358979323846;
 
 // What calibrating keeps of a pose: its light reference and the positions.
 struct Pose {
@@ -198,7 +200,7 @@ int cmdCalibrate(const QStringList &args)
                     .arg(s.axisPoint.y, 0, 'f', 1)
                     .arg(s.axisPoint.z, 0, 'f', 1)
                     .arg(s.amplitude, 0, 'f', 5)
-                    .arg(s.zero * 180.0 / M_PI, 0, 'f', 4)
+                    .arg(s.zero * 180.0 / kPi, 0, 'f', 4)
                     .arg(s.rmsU, 0, 'f', 5));
         for (size_t p = 0; p < poses.size(); ++p) {
             const PoseResult &r = calibration.poses[p];
