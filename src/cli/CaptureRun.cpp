@@ -59,13 +59,13 @@ double rounded(double v)
     return std::round(v * 10000.0) / 10000.0;
 }
 
-void addCaptureSetOptions(QCommandLineParser &parser)
+QList<QCommandLineOption> captureSetOptions()
 {
-    parser.addOption({"scan-value", "The projector's scan value (1 to 16276).", "F"});
-    parser.addOption({"set",
-                      "A captured set: gray:M@P, phase:NxS@P, square:S@P, or a reference "
-                      "dark@P or light@P; its first page is P. May be given more than once.",
-                      "SET"});
+    return {{"scan-value", "The projector's scan value (1 to 16276).", "F"},
+            {"set",
+             "A captured set: gray:M@P, phase:NxS@P, square:S@P, or a reference dark@P or "
+             "light@P; its first page is P. May be given more than once.",
+             "SET"}};
 }
 
 int readPatternSets(const QCommandLineParser &parser, const QString &command, PatternSets *out)

@@ -23,7 +23,7 @@ namespace cli
 {
 
 // --scan-value and --set, as decode takes them.
-void addCaptureSetOptions(QCommandLineParser &parser);
+QList<QCommandLineOption> captureSetOptions();
 
 struct PatternSets {
     QString file;

@@ -18,8 +18,38 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl calibrate";
+const Command calibrateCommand{
+    "calibrate",
+    "calibrate the camera and light sheets from a chessboard",
+    "Calibrates the camera and the projector's light sheets from captures of a flat chessboard "
+    "at several poses (the light@P capture shows the board). Writes CALIB.json: the camera "
+    "(matrix, distortion k1 k2 p1 p2 k3), the mirror's axis and the mapping from u to its sheet, "
+    "and the residuals per pose.\n"
+    "Exit: 0 a good fit, 1 a poor fit (worse than 1 px or 0.005 in u; the file is still written) "
+    "or no fit, 2 bad usage or unreadable input.",
+    captureSetOptions() +
+        QList<QCommandLineOption>{
+            {"board",
+             "The chessboard: inner corners along a row and along a column, and the squares' "
+             "width in mm, e.g. 9x6:25.",
+             "COLSxROWS:SQUARE"},
+            {{"o", "output"}, "The calibration file to write.", "CALIB.json"},
+            {"json", "The calibration as one JSON object on standard output."}},
+    {{"FILE", "The pattern file the projector holds.", {}},
+     {"POSE",
+      "A folder of captures of the board at one pose, one per page the sets use, as for decode; "
+      "at least 4 poses.",
+      "POSE..."}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + calibrateCommand.name;
 // M_PI is not standard C++: MinGW's <cmath> leaves it out in strict mode.
 constexpr double kPi = 3.14159265358979323846;
 
@@ -30,34 +60,10 @@ struct Pose {
     DecodedPositions decoded;
 };
 
-} // namespace
-
-int cmdCalibrate(const QStringList &args)
+int run(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "The pattern file the projector holds.");
-    parser.addPositionalArgument("POSE",
-                                 "A folder of captures of the board at one pose, one per page the "
-                                 "sets use, as for decode; at least 4 poses.",
-                                 "POSE...");
-    addCaptureSetOptions(parser);
-    parser.addOption({"board",
-                      "The chessboard: inner corners along a row and along a column, and the "
-                      "squares' width in mm, e.g. 9x6:25.",
-                      "COLSxROWS:SQUARE"});
-    parser.addOption({{"o", "output"}, "The calibration file to write.", "CALIB.json"});
-    parser.addOption({"json", "The calibration as one JSON object on standard output."});
-    int rc = parse(
-        parser, args,
-        "Calibrates the camera and the projector's light sheets from captures of a flat "
-        "chessboard at several poses (the light@P capture shows the board). Writes "
-        "CALIB.json: the camera (matrix, distortion k1 k2 p1 p2 k3), the mirror's axis and the "
-        "mapping from u to its sheet, and the residuals per pose.\n"
-        "Exit: 0 a good fit, 1 a poor fit (worse than 1 px or 0.005 in u; the file is still "
-        "written) or no fit, 2 bad usage or unreadable input.",
-        {"set"});
-    if (rc >= 0)
-        return rc;
+    const QCommandLineParser &parser = call.parser;
+    int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
@@ -216,5 +222,7 @@ int cmdCalibrate(const QStringList &args)
     }
     return calibration.good ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli

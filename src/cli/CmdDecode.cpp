@@ -13,8 +13,35 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl decode";
+const Command decodeCommand{
+    "decode",
+    "decode camera captures of projected sets, check the burn",
+    "Decodes camera captures of projected pattern sets into the projected position u that each "
+    "camera pixel sees (-1 at the window's negative edge, +1 at its positive edge), and checks "
+    "that each capture shows its page. Writes to OUTDIR: position.npy (float32, NaN where not "
+    "valid), position.png (16-bit: 1 + round((u + 1) / 2 x 65534), 0 where not valid), "
+    "valid.png, position-colour.png and report.json.\n"
+    "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
+    "unreadable input.",
+    captureSetOptions() +
+        QList<QCommandLineOption>{
+            {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
+            {"json", "The report as one JSON object on standard output."}},
+    {{"FILE", "The pattern file the projector holds.", {}},
+     {"CAPTURE",
+      "The captures, one per page the sets use, in page order; a directory stands for its image "
+      "files in natural name order.",
+      "CAPTURE..."}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + decodeCommand.name;
 
 QByteArray png(const QImage &image)
 {
@@ -25,32 +52,10 @@ QByteArray png(const QImage &image)
     return bytes;
 }
 
-} // namespace
-
-int cmdDecode(const QStringList &args)
+int run(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "The pattern file the projector holds.");
-    parser.addPositionalArgument(
-        "CAPTURE",
-        "The captures, one per page the sets use, in page order; a directory "
-        "stands for its image files in natural name order.",
-        "CAPTURE...");
-    addCaptureSetOptions(parser);
-    parser.addOption({{"o", "output"}, "The directory to write the results to.", "OUTDIR"});
-    parser.addOption({"json", "The report as one JSON object on standard output."});
-    int rc = parse(
-        parser, args,
-        "Decodes camera captures of projected pattern sets into the projected position u "
-        "that each camera pixel sees (-1 at the window's negative edge, +1 at its positive "
-        "edge), and checks that each capture shows its page. Writes to OUTDIR: position.npy "
-        "(float32, NaN where not valid), position.png (16-bit: 1 + round((u + 1) / 2 x 65534), "
-        "0 where not valid), valid.png, position-colour.png and report.json.\n"
-        "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
-        "unreadable input.",
-        {"set"});
-    if (rc >= 0)
-        return rc;
+    const QCommandLineParser &parser = call.parser;
+    int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
@@ -106,5 +111,7 @@ int cmdDecode(const QStringList &args)
     // as for every subcommand.
     return run.check.consistent ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli

@@ -20,8 +20,36 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl reconstruct";
+const Command reconstructCommand{
+    "reconstruct",
+    "triangulate captures into a point cloud and depth map",
+    "Decodes camera captures of projected pattern sets as decode does, and triangulates every "
+    "valid pixel with the light sheet of its projected position. Writes to OUTDIR: points.ply "
+    "(binary: float x y z in mm in the camera's frame, uchar intensity of the light reference), "
+    "depth.npy (float32, z in mm, NaN where nothing was measured) and report.json.\n"
+    "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
+    "unreadable input.",
+    captureSetOptions() +
+        QList<QCommandLineOption>{
+            {"calibration", "The camera and light sheets, as dvkctl calibrate wrote them.",
+             "CALIB"},
+            {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
+            {"json", "The report as one JSON object on standard output."}},
+    {{"FILE", "The pattern file the projector holds.", {}},
+     {"CAPTURE",
+      "The captures, one per page the sets use, in page order; a directory stands for its image "
+      "files in natural name order.",
+      "CAPTURE..."}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + reconstructCommand.name;
 
 // The largest calibration file worth reading: a few kilobytes in practice.
 constexpr qint64 kMaxCalibrationBytes = 1 << 20;
@@ -56,34 +84,10 @@ int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets
     return -1;
 }
 
-} // namespace
-
-int cmdReconstruct(const QStringList &args)
+int run(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "The pattern file the projector holds.");
-    parser.addPositionalArgument(
-        "CAPTURE",
-        "The captures, one per page the sets use, in page order; a directory "
-        "stands for its image files in natural name order.",
-        "CAPTURE...");
-    addCaptureSetOptions(parser);
-    parser.addOption(
-        {"calibration", "The camera and light sheets, as dvkctl calibrate wrote them.", "CALIB"});
-    parser.addOption({{"o", "output"}, "The directory to write the results to.", "OUTDIR"});
-    parser.addOption({"json", "The report as one JSON object on standard output."});
-    int rc =
-        parse(parser, args,
-              "Decodes camera captures of projected pattern sets as decode does, and triangulates "
-              "every valid pixel with the light sheet of its projected position. Writes to OUTDIR: "
-              "points.ply (binary: float x y z in mm in the camera's frame, uchar intensity of the "
-              "light reference), depth.npy (float32, z in mm, NaN where nothing was measured) and "
-              "report.json.\n"
-              "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
-              "unreadable input.",
-              {"set"});
-    if (rc >= 0)
-        return rc;
+    const QCommandLineParser &parser = call.parser;
+    int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
@@ -179,5 +183,7 @@ int cmdReconstruct(const QStringList &args)
     }
     return run.check.consistent ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli

@@ -43,6 +43,9 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
 // hard links included).
 bool sameExistingFile(const QString &a, const QString &b);
 
+// Removes the file `path` names (by its own bytes); true when removed.
+bool removeFileNamed(const QString &path);
+
 // The text for a refused non-regular file.
 QString notRegularFileText();
 
