@@ -149,18 +149,7 @@ int decodeRun(const QCommandLineParser &parser)
     int rc = outputFolder(parser, &outDir);
     if (rc >= 0)
         return rc;
-    PatternSets sets;
-    QStringList capturePaths;
-    rc = readPatternSets(parser, kName, &sets);
-    if (rc < 0)
-        rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
-                          &capturePaths);
-    if (rc < 0)
-        rc = checkOutputs(kName, outDir, kOutputs, QStringList(sets.file) + capturePaths);
-    if (rc >= 0)
-        return rc;
-
-    // OUTDIR must take the results before any capture is read. A stop then
+    // OUTDIR must take the results before any input is read. A stop then
     // leaves it as it was (or, once the results are being put in place, as
     // this run leaves it).
     OutputSet outputs("decode", outDir, kOutputs);
@@ -175,6 +164,16 @@ int decodeRun(const QCommandLineParser &parser)
         err(QString("%1: -o: cannot write results to '%2': %3").arg(kName, outDir, why));
         return ExitUsage;
     }
+    PatternSets sets;
+    QStringList capturePaths;
+    rc = readPatternSets(parser, kName, &sets);
+    if (rc < 0)
+        rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
+                          &capturePaths);
+    if (rc < 0)
+        rc = checkOutputs(kName, outDir, kOutputs, QStringList(sets.file) + capturePaths);
+    if (rc >= 0)
+        return rc;
     DecodeRun run;
     if ((rc = decodeCaptureStack(kName, sets, capturePaths, outputs.stagedPath("captures.scratch"),
                                  &run)) >= 0)
