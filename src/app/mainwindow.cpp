@@ -1,9 +1,9 @@
 // The main window: construction, destruction, the close guard, the capture
 // of the canvas sizes and locking of the working controls.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 #include "serial/ProjectorQuery.h"
 #include "serial/SelectSerial.h"
 #include "serial/mySerial.h"

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 QT_BEGIN_NAMESPACE
 namespace Ui
@@ -138,6 +139,12 @@ private:
     // The projector's scan value; set from the receive thread's answer when it
     // reports ready.
     std::atomic<float> deviceScanRate{0.0f};
+    // The close sequence of the port button: the port, the receive thread,
+    // the switch, the locked controls.
+    void closeSwitchedPort();
+    // The open port's device has left the list: close as the port button
+    // does, stopping a transfer first, and say so.
+    void closeVanishedPort(const QString &shownName);
     // Opens the device the port box names; 0 or -1 as openPort.
     int openSelectedPort();
     // Why the port did not open, for the box that says so.
@@ -180,11 +187,18 @@ private:
     WaveRange waveShownRange;
     QVector<int> pictureShown;
 
+    // The burn file's check when a burn starts: true with its values, or
+    // false after saying why it cannot be burned.
+    bool checkFileForBurn(std::vector<quint8> *values);
+    // Said at load and at the burn's start for a file larger than any
+    // pattern file.
+    static QString burnFileTooLargeText(qint64 size);
+
     // --- burning ---------------------------------------------------------------
     void startBurn();
     void startCountdown();
     // Back to the projector-ready state after a burn that did not complete.
-    void burnFailed(const QString &message);
+    void burnFailed(const QString &message, const QString &detail = QString());
     void endTransferThread();
     void endCountdownThread();
     QString burnFilePath;

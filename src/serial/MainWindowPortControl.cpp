@@ -1,10 +1,10 @@
 // Port control and the receive thread, window side.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
-#include "burn/BurnRecordThread.h"
+#include "app/MessageBoxes.h"
 #include "serial/ProjectorQuery.h"
+#include "serial/StatusCodes.h"
 #include "serial/mySerial.h"
 
 #include <QDebug>
@@ -29,22 +29,11 @@ int MainWindow::openSelectedPort()
 
 void MainWindow::on_pushButton_SerialPort_clicked()
 {
-    portSwitchedOn = !portSwitchedOn;
-    if (!portSwitchedOn) {
-        // Whatever the receive thread still brings belongs to this opening.
-        ++portGeneration;
-        mySerialInstance->openPort(false, 0);
-        // The close has woken its read, so this is quick.
-        joinReceiveThread();
-        ui->pushButton_SerialPort->setText(tr("打开串口"));
-        ui->comboBox_SerialPort->setEnabled(true);
-        ui->Switch->switchclick();
-        lockUi(true);
-        patternFilePath.clear();
-        openedPortName.clear();
+    if (portSwitchedOn) {
+        closeSwitchedPort();
         return;
     }
-
+    portSwitchedOn = true;
     if (openSelectedPort() != 0) {
         // The system's reason, and what to do about it, under the message.
         MessageBoxes::warning(this, tr("串口打开失败!"),
@@ -63,6 +52,44 @@ void MainWindow::on_pushButton_SerialPort_clicked()
     receiveThread = std::thread(&MainWindow::receiveAnswer, this, generation);
 
     choosePatternFile();
+}
+
+void MainWindow::closeSwitchedPort()
+{
+    portSwitchedOn = false;
+    // Whatever the receive thread still brings belongs to this opening.
+    ++portGeneration;
+    mySerialInstance->openPort(false, 0);
+    // The close has woken its read, so this is quick.
+    joinReceiveThread();
+    ui->pushButton_SerialPort->setText(tr("打开串口"));
+    ui->comboBox_SerialPort->setEnabled(true);
+    ui->Switch->switchclick();
+    lockUi(true);
+    patternFilePath.clear();
+    openedPortName.clear();
+}
+
+void MainWindow::closeVanishedPort(const QString &shownName)
+{
+    // The commit countdown has closed the port already and closes the
+    // switch itself when it ends.
+    if (!portSwitchedOn || solidifyInProgress)
+        return;
+    const bool wasBurning = transferRunning;
+    if (wasBurning) {
+        // Nothing more goes out and no code of this transfer arrives.
+        stopBurnWork();
+        ui->pushButton_FileDVK->setEnabled(true);
+        ui->progressBar_BurnRecord->setValue(0);
+    }
+    closeSwitchedPort();
+    ui->pushButton_SerialPort->setEnabled(true);
+    if (wasBurning)
+        ui->label_Message->setText(tr("烧录失败"));
+    // Said last: the window is already in its closed state while the box
+    // waits, so a list that arrives meanwhile finds nothing more to do.
+    MessageBoxes::warning(this, tr("串口已断开!"), shownName);
 }
 
 void MainWindow::StartComReadThread(void *p)

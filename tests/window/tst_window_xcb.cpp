@@ -4,7 +4,7 @@
 // Qt's own dialogs in Chinese, the folder dialog, the chosen port while ports
 // come and go, the keyboard, and a simulator picked from the port list and
 // burned through.
-#include "QtTranslation.h"
+#include "app/QtTranslation.h"
 #include "serial/SimulatorPorts.h"
 #include "support/core/Simulator.h"
 #include "support/window/BurnWindow.h"

@@ -6,7 +6,7 @@
 
 #include "support/core/TestSupport.h"
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
 #include <QByteArray>
 #include <QMessageBox>
