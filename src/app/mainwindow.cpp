@@ -10,8 +10,12 @@
 #include "widgets/ReturnPressesButton.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIntValidator>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QThread>
 
 #include <algorithm>
@@ -28,6 +32,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // the layout would cut the canvases off and lay widgets over each other.
     ensurePolished();
     setMinimumSize(minimumSize().expandedTo(minimumSizeHint()));
+    fitToScreen();
     ui->label_Wave->installEventFilter(this);
     ui->label_Picture->installEventFilter(this);
 
@@ -73,6 +78,35 @@ MainWindow::~MainWindow()
     ui->label_Wave->removeEventFilter(this);
     ui->label_Picture->removeEventFilter(this);
     delete ui;
+}
+
+void MainWindow::fitToScreen()
+{
+    // The offscreen platform's screen is a placeholder nobody looks at.
+    const QScreen *shownOn = screen();
+    if (!shownOn || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return;
+    // The frame and title bar are the window manager's and unknown before
+    // the window is shown: leave room for a usual one.
+    const int border = style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QSize room =
+        shownOn->availableGeometry().size() - QSize(2 * border, titleBar + 2 * border);
+    if (minimumWidth() <= room.width() && minimumHeight() <= room.height()) {
+        resize(size().boundedTo(room));
+        return;
+    }
+    // The layout cannot shrink to this screen (a high scale on a small
+    // one): the content scrolls rather than leaving controls off screen.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollArea_Central"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    QWidget *content = takeCentralWidget();
+    scroll->setWidget(content);
+    setCentralWidget(scroll);
+    setMinimumSize(0, 0);
+    resize(size().boundedTo(room));
 }
 
 void MainWindow::stopDiscovery()

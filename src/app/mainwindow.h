@@ -84,6 +84,9 @@ private:
     friend class MainWindowTestAccess;
 
     // --- start-up and shell -------------------------------------------------
+    // The first size within the screen's available area; where the layout's
+    // minimum does not fit there, the central widget goes into a scroll area.
+    void fitToScreen();
     void stopDiscovery();
     // Takes the canvas sizes for the previews as the layout first placed them;
     // afterwards each canvas takes its new size whenever it is resized.
@@ -136,6 +139,9 @@ private:
     bool portSwitchedOn = false;
     // The port list's name of the port opened last, kept while it is open.
     QString openedPortName;
+    // The entry of an open port whose device went away, until another
+    // opening: the refill chooses it again when it is listed once more.
+    QString vanishedPortName;
     // The projector's scan value; set from the receive thread's answer when it
     // reports ready.
     std::atomic<float> deviceScanRate{0.0f};

@@ -25,8 +25,8 @@ void MainWindow::QStringListReceive(QStringList receice)
         else
             ui->comboBox_SerialPort->addItem(name);
     }
-    ui->comboBox_SerialPort->setCurrentIndex(
-        portEntryAfterRefill(receice, selected, portSwitchedOn ? openedPortName : QString()));
+    ui->comboBox_SerialPort->setCurrentIndex(portEntryAfterRefill(
+        receice, selected, portSwitchedOn ? openedPortName : vanishedPortName));
     lastPortList = receice;
     // The open port's device has gone (unplugged, or its simulator ended):
     // the port is useless until it is opened again.

@@ -42,6 +42,7 @@ void MainWindow::on_pushButton_SerialPort_clicked()
         return;
     }
     openedPortName = selectedPortName();
+    vanishedPortName.clear();
     ui->pushButton_SerialPort->setText(tr("关闭串口"));
     ui->Switch->switchclick();
     patternValueCount = 0;
@@ -83,6 +84,8 @@ void MainWindow::closeVanishedPort(const QString &shownName)
         ui->pushButton_FileDVK->setEnabled(true);
         ui->progressBar_BurnRecord->setValue(0);
     }
+    // Chosen again when it comes back, so that one click reopens it.
+    vanishedPortName = openedPortName;
     closeSwitchedPort();
     ui->pushButton_SerialPort->setEnabled(true);
     if (wasBurning)
