@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/MessageBoxes.h"
+#include "burn/WorkerThread.h"
 #include "serial/ProjectorQuery.h"
 #include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
@@ -39,14 +40,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     std::copy(std::begin(kProjectorQuery), std::end(kProjectorQuery), handshake);
 
     selectSerial = new SelectSerial;
-    QThread *discovery = new QThread(this);
-    selectSerialThread = discovery;
-    selectSerial->moveToThread(discovery);
-    connect(discovery, SIGNAL(started()), selectSerial, SLOT(Select()));
-    connect(discovery, SIGNAL(finished()), discovery, SLOT(deleteLater()));
-    connect(selectSerial, SIGNAL(QStringListSend(QStringList)), this,
-            SLOT(QStringListReceive(QStringList)));
-    discovery->start(QThread::InheritPriority);
+    connect(selectSerial, &SelectSerial::QStringListSend, this, &MainWindow::QStringListReceive);
+    // Runs until stopDiscovery interrupts it; the worker is freed by the
+    // destructor.
+    selectSerialThread = startWorkerThread(this, selectSerial, &SelectSerial::Select, nullptr,
+                                           [](QThread *thread) { thread->deleteLater(); });
 
     ui->lineEdit_NStepPhase->setValidator(new QIntValidator(1, 999, this));
     ui->lineEdit_StripeNum->setValidator(new QIntValidator(1, 999, this));
@@ -58,7 +56,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     if (!mySerialInstance)
         mySerialInstance = new mySerial(nullptr);
 
-    connect(this, SIGNAL(ErrorMessageSignal(int)), this, SLOT(ErrorMessage(int)));
+    connect(this, &MainWindow::ErrorMessageSignal, this, &MainWindow::ErrorMessage);
 
     for (QPushButton *button : findChildren<QPushButton *>())
         pressOnReturn(button);

@@ -159,8 +159,8 @@ private:
     // the hand-over of its result to the GUI thread.
     void receiveAnswer(unsigned generation);
     // The receive thread's result, run on the GUI thread through a queued
-    // call whose arguments Qt copies.
-    Q_INVOKABLE void deliverAnswer(uint generation, int code, float value);
+    // call that carries copies of the values.
+    void deliverAnswer(uint generation, int code, float value);
     void joinReceiveThread();
     // Counts openings and closings of the port: a result that belongs to an
     // earlier one is dropped.

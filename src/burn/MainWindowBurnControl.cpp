@@ -82,17 +82,14 @@ void MainWindow::startCountdown()
     ui->progressBar_BurnRecord->setValue(0);
 
     countdownWorker = new Solidification(burnValueCount);
-    countdownThread = new QThread(this);
-    countdownWorker->moveToThread(countdownThread);
-    connect(countdownThread, SIGNAL(started()), countdownWorker, SLOT(TimeOut()));
-    connect(countdownWorker, SIGNAL(finished()), countdownThread, SLOT(quit()));
-    connect(countdownThread, &QThread::finished, this, &MainWindow::endCountdownThread);
     Solidification *worker = countdownWorker;
     connect(countdownWorker, &Solidification::TimeDisplay, this, [this, worker](int time) {
         if (worker == countdownWorker)
             ReceiveTime(time);
     });
-    countdownThread->start(QThread::InheritPriority);
+    countdownThread =
+        startWorkerThread(this, countdownWorker, &Solidification::TimeOut,
+                          &Solidification::finished, [this](QThread *) { endCountdownThread(); });
 }
 
 void MainWindow::endCountdownThread()

@@ -31,11 +31,6 @@ void MainWindow::startBurn()
     ui->label_Message->setText("烧录过程中，请稍等");
 
     burnWorker = new BurnRecordThread(mySerialInstance, std::move(values), burnFilePath);
-    burnThread = new QThread(this);
-    burnWorker->moveToThread(burnThread);
-    connect(burnThread, SIGNAL(started()), burnWorker, SLOT(BurnRecord()));
-    connect(burnWorker, SIGNAL(finished()), burnThread, SLOT(quit()));
-    connect(burnThread, &QThread::finished, this, &MainWindow::endTransferThread);
     // Codes reach ErrorMessage only while their transfer is the current one:
     // a transfer stopped at exit may have codes still queued.
     BurnRecordThread *worker = burnWorker;
@@ -44,7 +39,9 @@ void MainWindow::startBurn()
             ErrorMessage(code);
     });
     transferRunning = true;
-    burnThread->start(QThread::InheritPriority);
+    burnThread =
+        startWorkerThread(this, burnWorker, &BurnRecordThread::BurnRecord,
+                          &BurnRecordThread::finished, [this](QThread *) { endTransferThread(); });
 }
 
 void MainWindow::endTransferThread()

@@ -116,11 +116,11 @@ void MainWindow::receiveAnswer(unsigned generation)
         qDebug() << value;
         code = StatusDeviceReady;
     }
-    // Decided on the GUI thread. The values travel as the queued call's
-    // arguments, copied by Qt, not in an object this thread builds for the
-    // other to read.
-    QMetaObject::invokeMethod(this, "deliverAnswer", Qt::QueuedConnection, Q_ARG(uint, generation),
-                              Q_ARG(int, code), Q_ARG(float, value));
+    // Decided on the GUI thread. The values travel as copies inside the
+    // queued call, not in an object this thread builds for the other to read.
+    QMetaObject::invokeMethod(
+        this, [this, generation, code, value]() { deliverAnswer(generation, code, value); },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::deliverAnswer(uint generation, int code, float value)
