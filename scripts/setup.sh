@@ -11,13 +11,15 @@ PACKAGES=(
   qt5-image-formats-plugins
   fonts-noto-cjk qttranslations5-l10n
   libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 nsis libz-mingw-w64
   xvfb xauth xdotool
   zip unzip
   dpkg-dev file desktop-file-utils imagemagick x11-utils
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
   qt6-image-formats-plugins qt6-translations-l10n
+  libopencv-core-dev libopencv-imgproc-dev libopencv-calib3d-dev
+  libopencv-features2d-dev libopencv-flann-dev
 )
 
 missing=()

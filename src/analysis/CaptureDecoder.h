@@ -20,6 +20,8 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 enum class CaptureSetKind { Gray, Phase, Square, Dark, Light };
@@ -99,6 +101,29 @@ struct DecodedPositions {
     }
 };
 
+// What a pixel must reach to be valid, set from a sample of rows spread
+// over the whole view: the fringes' modulation, and with the Gray code
+// alone each bit's distance from its threshold against the camera's noise,
+// which grows with brightness (shot noise): sigma^2 rises linearly from the
+// darkest level measured to the brightest.
+struct DecodeLimits {
+    float modulation = 0.0f;
+    float darkLevel = 0.0f, brightLevel = 1.0f;
+    float darkVariance = 0.0f, brightVariance = 0.0f;
+    float contrast = 0.0f;   // least contrast of a known threshold
+    float noise = 0.0f;      // the camera's, overall
+    float resolution = 0.0f; // as DecodedPositions::resolution
+
+    float noiseAt(float level) const
+    {
+        const float f =
+            brightLevel > darkLevel
+                ? std::clamp((level - darkLevel) / (brightLevel - darkLevel), 0.0f, 1.0f)
+                : 0.0f;
+        return std::sqrt(darkVariance + f * (brightVariance - darkVariance));
+    }
+};
+
 class CaptureDecoder
 {
 public:
@@ -108,6 +133,18 @@ public:
     // row-major, as shares of full scale (0 to 1).
     DecodedPositions decode(const std::vector<const float *> &captures, int width,
                             int height) const;
+
+    // The same a band of rows at a time, for views too large to hold every
+    // capture whole; the result is the same to the bit. First the limits,
+    // from the rows sampleRows names (captures[c] holds just those rows of
+    // capture c, in that order), then each band: captures[c] holds `rows`
+    // rows of capture c, and out receives them decoded (its counts for the
+    // band alone).
+    static std::vector<int> sampleRows(int width, int height);
+    DecodeLimits measureLimits(const std::vector<const float *> &sampled, int width,
+                               int rows) const;
+    void decodeBand(const std::vector<const float *> &captures, int width, int rows,
+                    const DecodeLimits &limits, DecodedPositions *out) const;
 
     const CapturePlan &plan() const { return p; }
     // u at the 1025 cell edges of a page.
@@ -139,19 +176,18 @@ private:
     float squarePosition(float c, float s, bool striped, float centre) const;
     void placeWithinStripe(const Roles &roles, size_t offset, size_t w, Row &row) const;
     struct Tally;
-    struct Limits;
-    void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width, const Limits &limits,
-                    DecodedPositions &out, Tally &tally) const;
+    void decodeRows(const Roles &roles, int rowBegin, int rowEnd, int width,
+                    const DecodeLimits &limits, DecodedPositions &out, Tally &tally) const;
     Roles rolesOf(const std::vector<const float *> &captures) const;
     float modulationReach(const Roles &roles, int width, int height, int rowStride) const;
     struct CameraNoise;
     static CameraNoise measureNoise(const std::vector<const float *> &captures, int width,
                                     int height, int rowStride);
-    static Limits limitsOf(float high, const CameraNoise &noise);
+    static DecodeLimits limitsOf(float high, const CameraNoise &noise);
     float grayContrastLimit(const Roles &roles, int width, int height, int rowStride,
                             float modulation) const;
-    void decodeAll(const Roles &roles, int width, int height, const Limits &limits,
-                   DecodedPositions &out) const;
+    DecodeLimits measure(const std::vector<const float *> &captures, int width, int height,
+                         int rowStride) const;
 
     CapturePlan p;
     ScanTiming timing;

@@ -234,11 +234,11 @@ QStringList captureFilesIn(const QString &directory, QStringList *skipped)
     return paths;
 }
 
-QByteArray positionNpy(const DecodedPositions &d)
+QByteArray float32Npy(const std::vector<float> &values, int height, int width)
 {
     QByteArray header = QString("{'descr': '<f4', 'fortran_order': False, 'shape': (%1, %2), }")
-                            .arg(d.height)
-                            .arg(d.width)
+                            .arg(height)
+                            .arg(width)
                             .toLatin1();
     // Magic, version 1.0, header length, header: padded with spaces and
     // ended by a line feed so that the data start on a multiple of 64.
@@ -250,11 +250,16 @@ QByteArray positionNpy(const DecodedPositions &d)
     const quint16 length = qToLittleEndian(quint16(header.size()));
     bytes.append(reinterpret_cast<const char *>(&length), 2);
     bytes.append(header);
-    const size_t count = d.position.size();
+    const size_t count = values.size();
     const int start = bytes.size();
     bytes.resize(start + int(count * sizeof(float)));
-    qToLittleEndian<float>(d.position.data(), qsizetype(count), bytes.data() + start);
+    qToLittleEndian<float>(values.data(), qsizetype(count), bytes.data() + start);
     return bytes;
+}
+
+QByteArray positionNpy(const DecodedPositions &d)
+{
+    return float32Npy(d.position, d.height, d.width);
 }
 
 QImage positionImage(const DecodedPositions &d)

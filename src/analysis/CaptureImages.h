@@ -46,6 +46,8 @@ CaptureImage captureFromImage(const QImage &image);
 QStringList captureFilesIn(const QString &directory, QStringList *skipped);
 bool naturalLess(const QString &a, const QString &b);
 
+// A float32 height x width array in NumPy's format 1.0.
+QByteArray float32Npy(const std::vector<float> &values, int height, int width);
 // position.npy: float32 height x width in NumPy's format 1.0, NaN where not
 // valid.
 QByteArray positionNpy(const DecodedPositions &d);

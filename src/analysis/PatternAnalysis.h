@@ -1,10 +1,11 @@
 #ifndef DVK_PATTERNANALYSIS_H
 #define DVK_PATTERNANALYSIS_H
 
-// Checking a generated pattern set before it is burned: the patterns of a
-// file are decoded the way a camera-side decoder would read them, with the
-// scan-timing model, and compared with what the generator lays out for the
-// same scan value.
+// Checking a generated pattern set before it is burned: every value of the
+// set is compared with what the generator writes for the same scan value
+// (the generator's own code, so no slack is needed), and the patterns are
+// decoded the way a camera-side decoder would read them, to say where and how
+// a set departs and to measure what it projects.
 
 #include "PatternSetRequest.h"
 #include "burnfile/BurnFile.h"
@@ -23,18 +24,6 @@ struct SetFault {
     int sample = 0;  // 0-based sample of the page
     QString what;
 };
-
-// A value is a consistent 8-bit phase-shift sample when it is the truncation
-// of the ideal profile (1 - cos) x 127.5 to within this many counts; the
-// slack covers the last-bit differences of another maths library.
-constexpr double kPhaseValueSlack = 0.01;
-
-// Within this distance of a stripe edge a sample may decode to either side:
-// a last-bit difference in another maths library moves an edge by a few
-// units in the last place of its single-precision time (1/128 ns there).
-// The centre edge is the half period itself, the same everywhere, and has
-// no such allowance.
-constexpr double kEdgeSlackNs = 1.0 / 32.0;
 
 struct PatternSetAnalysis {
     PatternSetRequest request;

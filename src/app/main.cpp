@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
     app.processEvents(QEventLoop::AllEvents);
 
     MainWindow window;
-    window.setWindowTitle("DVK_SP_V2.03");
+    window.setWindowTitle("DVK_SP_V" DVK_VERSION);
     window.show();
     splash.finish(&window);
     return app.exec();

@@ -3,6 +3,7 @@
 #include "Stop.h"
 
 #include "patterns/ScanTiming.h"
+#include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
 
 #include <QFileInfo>
@@ -73,56 +74,6 @@ bool stderrIsTerminal()
     return isatty(fileno(stderr)) != 0;
 }
 
-int parse(QCommandLineParser &parser, const QStringList &args, const QString &description,
-          const QStringList &repeatable)
-{
-    parser.setApplicationDescription(description);
-    const QCommandLineOption help(QStringList{"h", "help"}, "Show this help.");
-    parser.addOption(help);
-    QStringList argv = args;
-    argv[0] = "dvkctl " + args.first();
-    if (!parser.parse(argv)) {
-        err(QString("dvkctl %1: %2").arg(args.first(), parser.errorText()));
-        return ExitUsage;
-    }
-    if (parser.isSet(help)) {
-        // The parser names the program by its path; the usage line names
-        // the subcommand as it is typed.
-        QString help = parser.helpText();
-        const int end = help.indexOf(QLatin1String(" [options]"));
-        if (help.startsWith(QLatin1String("Usage: ")) && end > 0)
-            help.replace(7, end - 7, "dvkctl " + args.first());
-        out(help);
-        return ExitOk;
-    }
-    for (const QString &name : parser.optionNames()) {
-        // "--steps --stripes 8": the parser takes the next option as the
-        // value, and the error would be about whatever is left over.
-        for (const QString &value : parser.values(name)) {
-            if (value.startsWith("--") && value.size() > 2 && value.at(2).isLetter()) {
-                err(QString("dvkctl %1: %2%3 needs a value (the next word is the option '%4')")
-                        .arg(args.first(), name.size() == 1 ? "-" : "--", name, value));
-                return ExitUsage;
-            }
-        }
-    }
-    // The parser keeps every value and value() gives the last: a second
-    // value would silently win over the first.
-    QStringList seen;
-    for (const QString &name : parser.optionNames()) {
-        if (seen.contains(name) || repeatable.contains(name))
-            continue;
-        seen << name;
-        const QStringList values = parser.values(name);
-        if (values.size() > 1) {
-            err(QString("dvkctl %1: %2%3 given more than once ('%4')")
-                    .arg(args.first(), name.size() == 1 ? "-" : "--", name, values.join("', '")));
-            return ExitUsage;
-        }
-    }
-    return -1;
-}
-
 bool noArguments(const QCommandLineParser &parser, const QString &command)
 {
     if (parser.positionalArguments().isEmpty())
@@ -183,6 +134,14 @@ bool scanValueOption(const QCommandLineParser &parser, const QString &command, i
 
 QString portDevicePath(const QString &port)
 {
+    // A bare name means what `dvkctl ports` lists under it, in its order:
+    // the system's ports, then the simulators. A name it does not list is
+    // still tried as a device (a port the system does not enumerate).
+    if (!port.isEmpty() && !port.contains('/')) {
+        for (const PortEntry &entry : listPorts())
+            if (entry.name == port)
+                return entry.path;
+    }
     return mySerial::devicePath(port);
 }
 
@@ -200,6 +159,20 @@ int portOption(const QString &command, const QString &port, QString *device)
     }
 #endif
     return -1;
+}
+
+QCommandLineOption portOptionDeclaration(const QString &description)
+{
+    return QCommandLineOption("port", description, "PORT");
+}
+
+int requiredPort(const Call &call, QString *device)
+{
+    if (!call.parser.isSet("port")) {
+        err(call.tag + ": --port PORT is required");
+        return ExitUsage;
+    }
+    return portOption(call.tag, call.parser.value("port"), device);
 }
 
 bool outputOption(const QCommandLineParser &parser, const QString &name, const QString &command,

@@ -4,8 +4,11 @@
 #include "serial/ProjectorQuery.h"
 
 #include <QCommandLineParser>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 class mySerial;
 
@@ -29,12 +32,54 @@ bool stderrIsTerminal();
 // Whether everything written to standard output got there (flushed now).
 bool standardOutputFailed();
 
-// Parses a subcommand's arguments (args[0] is the subcommand's name). Returns
-// -1 when the caller should go on, or the exit code to return (help shown,
-// or a usage error reported). An option that takes a value may be given
-// once, except those named in `repeatable`.
-int parse(QCommandLineParser &parser, const QStringList &args, const QString &description,
-          const QStringList &repeatable = QStringList());
+struct Command;
+
+// What a subcommand's handler receives: its arguments, parsed and checked
+// against its declaration.
+struct Call {
+    const Command &command;
+    const QCommandLineParser &parser;
+    QString tag; // "dvkctl NAME", as its messages begin
+};
+
+// A positional argument as `--help` lists it.
+struct Argument {
+    QString name;
+    QString description;
+    QString syntax; // the usage line's form; empty: the name
+};
+
+// One subcommand, declared once: the usage list, its `--help`, the checks
+// of its options and the dispatch all come from this.
+struct Command {
+    QString name;        // as typed after dvkctl
+    QString summary;     // its line in `dvkctl --help`
+    QString description; // the head of `dvkctl NAME --help`
+    QList<QCommandLineOption> options;
+    QList<Argument> arguments;
+    QStringList repeatable; // options that may be given more than once
+    int (*run)(const Call &call);
+};
+
+// Every subcommand, in the order `dvkctl --help` lists them.
+const std::vector<const Command *> &commands();
+
+// `dvkctl --help`: the subcommands with their summaries.
+QString usage();
+
+// The subcommand called `name`, or null.
+const Command *findCommand(const QString &name);
+
+// Runs `command` on its arguments (args[0] is its name): parses them, shows
+// its help or reports bad usage, else calls its handler. Returns the exit code.
+int runCommand(const Command &command, const QStringList &args);
+
+// The --port option of the subcommands that talk to a projector, and the
+// check they share: the device path of a port that must be given. Returns
+// -1 to go on, or ExitUsage (reported).
+QCommandLineOption
+portOptionDeclaration(const QString &description = "The projector's serial port (path or name).");
+int requiredPort(const Call &call, QString *device);
 
 // The positional arguments of a subcommand that takes none: reports the
 // first one given as unexpected (bad usage) and returns false.
@@ -57,7 +102,8 @@ bool rangeOption(const QCommandLineParser &parser, const QString &command, const
 // rangeOption does.
 bool scanValueOption(const QCommandLineParser &parser, const QString &command, int *value);
 
-// A port given as a name the discovery lists (ttyUSB0) or as a path.
+// A port given as a name the discovery lists (ttyUSB0, a simulator's name)
+// or as a path.
 QString portDevicePath(const QString &port);
 
 // The device path of a --port value, for `command`'s messages. Returns -1
@@ -82,16 +128,18 @@ constexpr int kAnswerSettleMs = 50;
 // open already and stays open.
 QueryResult askForScanValue(mySerial &serial, const QString &device, bool open);
 
-// Subcommands; each receives its own name followed by its arguments.
-int cmdPorts(const QStringList &args);
-int cmdGenerate(const QStringList &args);
-int cmdInspect(const QStringList &args);
-int cmdPreview(const QStringList &args);
-int cmdQuery(const QStringList &args);
-int cmdBurn(const QStringList &args);
-int cmdSimulate(const QStringList &args);
-int cmdAnalyze(const QStringList &args);
-int cmdDecode(const QStringList &args);
+// The subcommands' declarations, each in its own file.
+extern const Command portsCommand;
+extern const Command generateCommand;
+extern const Command inspectCommand;
+extern const Command previewCommand;
+extern const Command analyzeCommand;
+extern const Command decodeCommand;
+extern const Command calibrateCommand;
+extern const Command reconstructCommand;
+extern const Command queryCommand;
+extern const Command burnCommand;
+extern const Command simulateCommand;
 
 } // namespace cli
 

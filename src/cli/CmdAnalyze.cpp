@@ -18,8 +18,33 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl analyze";
+const Command analyzeCommand{
+    "analyze",
+    "decode pattern sets of a file and check them",
+    "Checks pattern sets of a file: a set decodes as intended when every sample is what the "
+    "generator writes for the scan value. Each set is also decoded with the scan-timing model, to "
+    "say how it departs and what it projects. Gray code: the stripe index per sample, whether it "
+    "rises monotonically, stripes without a sample. Square wave: stripe count and duty per period "
+    "in projected position. Phase shift: the N-step phase, unwrapped, and its largest deviation "
+    "from the ideal linear phase beside the bound of 8-bit quantisation.\n"
+    "Exit: 0 every set decodes as intended, 1 one does not, 2 bad usage or unreadable file.",
+    {{"scan-value", "The scan value the sets were made for (1 to 16276).", "F"},
+     {"set",
+      "A set to check, KIND:PARAMS@PAGE: gray:M@P, phase:NxS@P or square:S@P, its first pattern "
+      "on page P. May be given more than once.",
+      "SET"},
+     {"json", "One JSON object on standard output."}},
+    {{"FILE", "The pattern file.", {}}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + analyzeCommand.name;
 
 const double kTwoPi = 2.0 * std::acos(-1.0);
 
@@ -147,44 +172,17 @@ void printText(const PatternSetAnalysis &r)
         outLine("  problem: " + problem);
 }
 
-} // namespace
-
-int cmdAnalyze(const QStringList &args)
+// The sets of --set, and the lines the file must hold for all of them.
+// Returns -1 to go on, or the exit code.
+int setsFrom(const QCommandLineParser &parser, std::vector<PatternSetRequest> *sets,
+             qint64 *linesNeeded)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "The pattern file.");
-    parser.addOption({"scan-value", "The scan value the sets were made for (1 to 16276).", "F"});
-    parser.addOption({"set",
-                      "A set to check, KIND:PARAMS@PAGE: gray:M@P, phase:NxS@P or square:S@P, "
-                      "its first pattern on page P. May be given more than once.",
-                      "SET"});
-    parser.addOption({"json", "One JSON object on standard output."});
-    const int rc =
-        parse(parser, args,
-              "Decodes pattern sets of a file with the scan-timing model. Gray code: the stripe "
-              "index per sample, whether it rises monotonically, stripes without a sample. Square "
-              "wave: stripe count and duty per period in projected position. Phase shift: the "
-              "N-step phase, unwrapped, and its largest deviation from the ideal linear phase "
-              "against the bound of 8-bit quantisation. Every sample is also compared with what "
-              "the generator lays out for the scan value.\n"
-              "Exit: 0 every set decodes as intended, 1 one does not, 2 bad usage or unreadable "
-              "file.",
-              QStringList{"set"});
-    if (rc >= 0)
-        return rc;
-    QString file;
-    if (!oneFile(parser, kName, &file))
-        return ExitUsage;
-    int scanValue = 0;
-    if (!scanValueOption(parser, kName, &scanValue))
-        return ExitUsage;
     const QStringList setTexts = parser.values("set");
     if (setTexts.isEmpty()) {
         err(QString("%1: give at least one --set").arg(kName));
         return ExitUsage;
     }
-    std::vector<PatternSetRequest> sets;
-    qint64 linesNeeded = 0;
+    *linesNeeded = 0;
     for (const QString &text : setTexts) {
         PatternSetRequest request;
         QString why;
@@ -192,48 +190,47 @@ int cmdAnalyze(const QStringList &args)
             err(QString("%1: --set %2").arg(kName, why));
             return ExitUsage;
         }
-        sets.push_back(request);
-        linesNeeded = std::max(linesNeeded, qint64(request.page - 1 + request.patternCount()) *
-                                                qint64(kSamplesPerPage));
+        sets->push_back(request);
+        *linesNeeded = std::max(*linesNeeded, qint64(request.page - 1 + request.patternCount()) *
+                                                  qint64(kSamplesPerPage));
     }
+    return -1;
+}
 
-    const PatternFileValues values = readPatternFileValues(file, linesNeeded);
-    if (!values.opened) {
-        err(QString("%1: cannot open '%2': %3").arg(kName, file, values.error));
-        return ExitUsage;
-    }
-    // A set the file has no pages for is bad input, as for decode.
+// A set the file has no pages for is bad input, as for decode. Says which.
+bool pagesPresent(const QString &file, const PatternFileValues &values,
+                  const std::vector<PatternSetRequest> &sets)
+{
     const qint64 filePages = qint64(values.values.size()) / kSamplesPerPage;
     for (const PatternSetRequest &request : sets) {
         const int last = request.page + request.patternCount() - 1;
-        if (last > filePages) {
-            // Past the bound nothing more is read: say so, or the page count
-            // would seem to be all the file holds.
-            const qint64 size = QFileInfo(file).size();
-            const QString bound =
-                size > kMaxBurnFileBytes
-                    ? QString(" read (larger than any pattern file: %1 bytes, at most %2)")
-                          .arg(size)
-                          .arg(kMaxBurnFileBytes)
-                    : QString();
-            err(QString("%1: --set %2 uses pages %3 to %4; '%5' holds %6 whole pages%7")
-                    .arg(kName, request.text())
-                    .arg(request.page)
-                    .arg(last)
-                    .arg(file)
-                    .arg(filePages)
-                    .arg(bound));
-            return ExitUsage;
-        }
+        if (last <= filePages)
+            continue;
+        // Past the bound nothing more is read: say so, or the page count
+        // would seem to be all the file holds.
+        const qint64 size = QFileInfo(file).size();
+        const QString bound =
+            size > kMaxBurnFileBytes
+                ? QString(" read (larger than any pattern file: %1 bytes, at most %2)")
+                      .arg(size)
+                      .arg(kMaxBurnFileBytes)
+                : QString();
+        err(QString("%1: --set %2 uses pages %3 to %4; '%5' holds %6 whole pages%7")
+                .arg(kName, request.text())
+                .arg(request.page)
+                .arg(last)
+                .arg(file)
+                .arg(filePages)
+                .arg(bound));
+        return false;
     }
-    const ScanTiming timing = computeScanTiming(float(scanValue));
-    std::vector<PatternSetAnalysis> results;
-    for (const PatternSetRequest &request : sets)
-        results.push_back(analyzePatternSet(values, timing, request));
-    const bool allOk = std::all_of(results.begin(), results.end(),
-                                   [](const PatternSetAnalysis &r) { return r.ok; });
+    return true;
+}
 
-    if (parser.isSet("json")) {
+void printResults(const QString &file, int scanValue,
+                  const std::vector<PatternSetAnalysis> &results, bool allOk, bool json)
+{
+    if (json) {
         QJsonObject o;
         o["file"] = file;
         o["scan_value"] = scanValue;
@@ -243,13 +240,46 @@ int cmdAnalyze(const QStringList &args)
             list.append(toJson(r));
         o["sets"] = list;
         outLine(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
-    } else {
-        outLine("file: " + file);
-        outLine(QString("scan value: %1").arg(scanValue));
-        for (const PatternSetAnalysis &r : results)
-            printText(r);
+        return;
     }
+    outLine("file: " + file);
+    outLine(QString("scan value: %1").arg(scanValue));
+    for (const PatternSetAnalysis &r : results)
+        printText(r);
+}
+
+int run(const Call &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    QString file;
+    if (!oneFile(parser, kName, &file))
+        return ExitUsage;
+    int scanValue = 0;
+    if (!scanValueOption(parser, kName, &scanValue))
+        return ExitUsage;
+    std::vector<PatternSetRequest> sets;
+    qint64 linesNeeded = 0;
+    const int setsRc = setsFrom(parser, &sets, &linesNeeded);
+    if (setsRc >= 0)
+        return setsRc;
+
+    const PatternFileValues values = readPatternFileValues(file, linesNeeded);
+    if (!values.opened) {
+        err(QString("%1: cannot open '%2': %3").arg(kName, file, values.error));
+        return ExitUsage;
+    }
+    if (!pagesPresent(file, values, sets))
+        return ExitUsage;
+    const ScanTiming timing = computeScanTiming(float(scanValue));
+    std::vector<PatternSetAnalysis> results;
+    for (const PatternSetRequest &request : sets)
+        results.push_back(analyzePatternSet(values, timing, request));
+    const bool allOk = std::all_of(results.begin(), results.end(),
+                                   [](const PatternSetAnalysis &r) { return r.ok; });
+    printResults(file, scanValue, results, allOk, parser.isSet("json"));
     return allOk ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli

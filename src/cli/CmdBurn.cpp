@@ -21,6 +21,24 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
+
+const Command burnCommand{
+    "burn",
+    "burn a pattern file into the projector",
+    "Checks a pattern file, asks the projector for its scan value as the window does, streams "
+    "the file with the burn protocol, then waits out the commit time (10 ms per value).",
+    {portOptionDeclaration(),
+     {"no-wait", "Return after the commit command, without waiting out the commit time."},
+     {"skip-query", "Burn without first asking the projector for its scan value (for rigs that "
+                    "do not answer)."}},
+    {{"FILE", "The pattern file to burn.", {}}},
+    {},
+    run};
+
+namespace
+{
 
 // Runs a worker on its own thread until it reports `finished`.
 template <typename Worker, typename Slot> void runOnThread(Worker *worker, Slot work)
@@ -64,91 +82,61 @@ private:
     bool shown = false;
 };
 
-int stopped(const QString &when)
+int stopped(const Call &call, const QString &when)
 {
-    err("dvkctl burn: stopped " + when);
+    err(call.tag + ": stopped " + when);
     return stopExitCode();
 }
 
-} // namespace
-
-int cmdBurn(const QStringList &args)
+// The checked values of FILE; returns -1 to go on, or the exit code.
+int checkedValues(const Call &call, const QString &file, std::vector<quint8> *values)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption port("port", "The projector's serial port (path or name).", "PORT");
-    const QCommandLineOption noWait("no-wait", "Return after the commit command, without waiting "
-                                               "out the commit time.");
-    const QCommandLineOption skipQuery("skip-query",
-                                       "Burn without first asking the projector for its scan "
-                                       "value (for rigs that do not answer).");
-    parser.addOption(port);
-    parser.addOption(noWait);
-    parser.addOption(skipQuery);
-    parser.addPositionalArgument("FILE", "The pattern file to burn.");
-    const int rc = parse(parser, args,
-                         "Checks a pattern file, asks the projector for its scan value as the "
-                         "window does, streams the file with the burn protocol, then waits out "
-                         "the commit time (10 ms per value).");
-    if (rc >= 0)
-        return rc;
-    QString file;
-    if (!oneFile(parser, "dvkctl burn", &file))
-        return ExitUsage;
-    if (!parser.isSet(port)) {
-        err("dvkctl burn: --port PORT is required");
-        return ExitUsage;
-    }
-    QString device;
-    const int portRc = portOption("dvkctl burn", parser.value(port), &device);
-    if (portRc >= 0)
-        return portRc;
-
     BurnFileCheck check = checkBurnFile(file);
     if (check.status == BurnFileStatus::CannotOpen) {
-        err(QString("dvkctl burn: cannot read '%1': %2").arg(file, check.scan.error));
+        err(QString("%1: cannot read '%2': %3").arg(call.tag, file, check.scan.error));
         return ExitUsage;
     }
     if (!check.burnable()) {
-        err(QString("dvkctl burn: '%1' cannot be burned: %2").arg(file, check.reason));
+        err(QString("%1: '%2' cannot be burned: %3").arg(call.tag, file, check.reason));
         return ExitFailed;
     }
+    *values = std::move(check.values);
+    return -1;
+}
 
-    // From here on a signal stops the burn and the port is released.
-    catchStopSignals();
-    mySerial serial;
-    if (serial.openPort(true, device) != 0) {
-        if (stopSignal() != 0)
-            return stopped("before anything was sent");
-        err(QString("dvkctl burn: cannot open port '%1': %2")
-                .arg(device, openFailureReason(serial.lastOpenFailure())));
+// Like the window, burn only what a projector that answered will get. On
+// failure the port is closed; returns -1 to go on, or the exit code.
+int projectorAnswered(const Call &call, mySerial &serial, const QString &device)
+{
+    const QueryResult answer = askForScanValue(serial, device, false);
+    if (stopSignal() != 0) {
+        serial.openPort(false, 0);
+        return stopped(call, "before the transfer began");
+    }
+    if (!answer.ok) {
+        serial.openPort(false, 0);
+        err(QString("%1: %2; nothing was burned (--skip-query burns without asking)")
+                .arg(call.tag, answer.error));
         return ExitFailed;
     }
+    err(QString("%1: the projector on %2 answered, scan value %3")
+            .arg(call.tag, device)
+            .arg(answer.scanValue));
+    return -1;
+}
 
-    // Like the window, burn only what a projector that answered will get.
-    if (!parser.isSet(skipQuery)) {
-        const QueryResult answer = askForScanValue(serial, device, false);
-        if (stopSignal() != 0) {
-            serial.openPort(false, 0);
-            return stopped("before the transfer began");
-        }
-        if (!answer.ok) {
-            serial.openPort(false, 0);
-            err(QString("dvkctl burn: %1; nothing was burned (--skip-query burns without asking)")
-                    .arg(answer.error));
-            return ExitFailed;
-        }
-        err(QString("dvkctl burn: the projector on %1 answered, scan value %2")
-                .arg(device)
-                .arg(answer.scanValue));
-    }
-
-    const int count = int(check.values.size());
-    ProgressLine progress(stderrIsTerminal());
+// Streams the values with the burn protocol on the worker, the window's
+// burn thread; closes the port. Returns -1 when the commit command went out,
+// or the exit code.
+int transfer(const Call &call, mySerial &serial, const QString &device, std::vector<quint8> values,
+             const QString &file, ProgressLine &progress)
+{
+    const int count = int(values.size());
     // Set on the worker's thread, read after it has ended.
     std::atomic<int> failure{0};
     std::atomic<bool> complete{false};
     {
-        BurnRecordThread worker(&serial, std::move(check.values), file);
+        BurnRecordThread worker(&serial, std::move(values), file);
         // A signal ends the transfer before its next byte; shutting the port
         // down wakes a write that waits on the line.
         StopGuard guard([&] {
@@ -171,22 +159,26 @@ int cmdBurn(const QStringList &args)
     serial.openPort(false, 0);
     progress.end();
     if (stopSignal() != 0)
-        return stopped(complete ? "after the commit command was sent"
-                                : "during the transfer; no commit command was sent");
+        return stopped(call, complete ? "after the commit command was sent"
+                                      : "during the transfer; no commit command was sent");
     if (!complete) {
         err(failure == StatusWriteFailed
-                ? QString("dvkctl burn: write to '%1' failed; the transfer stopped and no commit "
+                ? QString("%1: write to '%2' failed; the transfer stopped and no commit "
                           "command was sent")
-                      .arg(device)
-                : QString("dvkctl burn: the transfer did not complete"));
+                      .arg(call.tag, device)
+                : QString("%1: the transfer did not complete").arg(call.tag));
         return ExitFailed;
     }
-    err(QString("dvkctl burn: %1 values in %2 blocks sent, commit command sent")
+    err(QString("%1: %2 values in %3 blocks sent, commit command sent")
+            .arg(call.tag)
             .arg(count)
             .arg(burnprotocol::blockCount(count)));
-    if (parser.isSet(noWait))
-        return ExitOk;
+    return -1;
+}
 
+// Waits out the projector's commit time with a countdown.
+int commitTime(const Call &call, int count, ProgressLine &progress)
+{
     Solidification countdown(count);
     QObject::connect(&countdown, &Solidification::TimeDisplay, [&](int t) {
         if (t == count || t % 10 == 0)
@@ -200,9 +192,49 @@ int cmdBurn(const QStringList &args)
     }
     progress.end();
     if (stopSignal() != 0)
-        return stopped("during the commit time; the projector may not have finished committing");
-    err("dvkctl burn: burn complete");
+        return stopped(call,
+                       "during the commit time; the projector may not have finished committing");
+    err(call.tag + ": burn complete");
     return ExitOk;
 }
+
+// The burn in the order the window does it: check the file, open the port,
+// ask the projector, transfer, wait out the commit time.
+int run(const Call &call)
+{
+    QString file;
+    if (!oneFile(call.parser, call.tag, &file))
+        return ExitUsage;
+    QString device;
+    int rc = requiredPort(call, &device);
+    if (rc >= 0)
+        return rc;
+    std::vector<quint8> values;
+    if ((rc = checkedValues(call, file, &values)) >= 0)
+        return rc;
+
+    // From here on a signal stops the burn and the port is released.
+    catchStopSignals();
+    mySerial serial;
+    if (serial.openPort(true, device) != 0) {
+        if (stopSignal() != 0)
+            return stopped(call, "before anything was sent");
+        err(QString("%1: cannot open port '%2': %3")
+                .arg(call.tag, device, openFailureReason(serial.lastOpenFailure())));
+        return ExitFailed;
+    }
+    if (!call.parser.isSet("skip-query") && (rc = projectorAnswered(call, serial, device)) >= 0)
+        return rc;
+
+    const int count = int(values.size());
+    ProgressLine progress(stderrIsTerminal());
+    if ((rc = transfer(call, serial, device, std::move(values), file, progress)) >= 0)
+        return rc;
+    if (call.parser.isSet("no-wait"))
+        return ExitOk;
+    return commitTime(call, count, progress);
+}
+
+} // namespace
 
 } // namespace cli

@@ -2,6 +2,7 @@
 #include "Cli.h"
 
 #include "Stop.h"
+#include "burnfile/BurnFile.h"
 #include "patterns/Generators.h"
 #include "patterns/PatternFile.h"
 #include "patterns/SamplingCoverage.h"
@@ -14,10 +15,39 @@ namespace cli
 
 namespace
 {
+int run(const Call &call);
+} // namespace
 
-const char *kName = "dvkctl generate";
+const Command generateCommand{
+    "generate",
+    "write a pattern set (phase, gray, square, dark, light)",
+    "Writes a pattern set as the window appends it to its pattern file.",
+    {{"scan-value", "The projector's scan value (1 to 16276).", "F"},
+     portOptionDeclaration("Ask the projector on PORT for its scan value."),
+     {"steps", "phase: number of phase steps (3 to 8).", "N"},
+     {"stripes", "phase, square: stripe count (1 to 128).", "S"},
+     {"bits", "gray: number of Gray-code bits (1 to 10).", "M"},
+     {{"o", "output"}, "Append to FILE instead of writing to standard output.", "FILE"}},
+    {{"kind", "phase, gray, square, dark or light.", {}}},
+    {},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + generateCommand.name;
 
 enum class Kind { Phase, Gray, Square, Dark, Light };
+
+// What the command line asks for.
+struct GenerateRequest {
+    Kind kind = Kind::Dark;
+    QString kindName;
+    int steps = 0;
+    int stripes = 0;
+    int bits = 0;
+    QString path; // empty: standard output
+};
 
 bool needsScanValue(Kind kind)
 {
@@ -82,77 +112,125 @@ QString samplingWarning(const SamplingCoverage &coverage, const QString &what)
                   "stripes do not show in full";
 }
 
-} // namespace
-
-int cmdGenerate(const QStringList &args)
+// The kind and its parameters from the command line. Returns -1 to go on, or
+// the exit code.
+int requestFrom(const QCommandLineParser &parser, GenerateRequest *r)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument("kind", "phase, gray, square, dark or light.");
-    parser.addOption({"scan-value", "The projector's scan value (1 to 16276).", "F"});
-    parser.addOption({"port", "Ask the projector on PORT for its scan value.", "PORT"});
-    parser.addOption({"steps", "phase: number of phase steps (3 to 8).", "N"});
-    parser.addOption({"stripes", "phase, square: stripe count (1 to 128).", "S"});
-    parser.addOption({"bits", "gray: number of Gray-code bits (1 to 10).", "M"});
-    parser.addOption({QStringList{"o", "output"},
-                      "Append to FILE instead of writing to standard output.", "FILE"});
-    const int rc =
-        parse(parser, args, "Writes a pattern set as the window appends it to its pattern file.");
-    if (rc >= 0)
-        return rc;
-
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
         err(QString("%1: give one kind: phase, gray, square, dark or light").arg(kName));
         return ExitUsage;
     }
-    const QString kindName = positional.first();
-    Kind kind;
+    r->kindName = positional.first();
     QStringList parameters;
-    if (kindName == "phase") {
-        kind = Kind::Phase;
+    if (r->kindName == "phase") {
+        r->kind = Kind::Phase;
         parameters = QStringList{"steps", "stripes"};
-    } else if (kindName == "gray") {
-        kind = Kind::Gray;
+    } else if (r->kindName == "gray") {
+        r->kind = Kind::Gray;
         parameters = QStringList{"bits"};
-    } else if (kindName == "square") {
-        kind = Kind::Square;
+    } else if (r->kindName == "square") {
+        r->kind = Kind::Square;
         parameters = QStringList{"stripes"};
-    } else if (kindName == "dark") {
-        kind = Kind::Dark;
-    } else if (kindName == "light") {
-        kind = Kind::Light;
+    } else if (r->kindName == "dark") {
+        r->kind = Kind::Dark;
+    } else if (r->kindName == "light") {
+        r->kind = Kind::Light;
     } else {
         err(QString("%1: unknown kind '%2' (phase, gray, square, dark, light)")
-                .arg(kName, kindName));
+                .arg(kName, r->kindName));
         return ExitUsage;
     }
     // The fixed patterns need no scan value: neither a typed one nor a port
     // to ask applies to them.
-    if (needsScanValue(kind))
+    if (needsScanValue(r->kind))
         parameters << "scan-value"
                    << "port";
     for (const QString &option : QStringList{"scan-value", "port", "steps", "stripes", "bits"}) {
         if (parser.isSet(option) && !parameters.contains(option)) {
-            err(QString("%1 %2: --%3 does not apply").arg(kName, kindName, option));
+            err(QString("%1 %2: --%3 does not apply").arg(kName, r->kindName, option));
             return ExitUsage;
         }
     }
-
-    QString path;
-    if (parser.isSet("output") && !outputOption(parser, "o", kName, &path))
+    if (parser.isSet("output") && !outputOption(parser, "o", kName, &r->path))
         return ExitUsage;
-
-    int steps = 0, stripes = 0, bits = 0;
+    const Kind kind = r->kind;
     if (kind == Kind::Phase &&
-        (!rangeOption(parser, kName, "steps", kMinPhaseSteps, kMaxPhaseSteps, &steps) ||
-         !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &stripes)))
+        (!rangeOption(parser, kName, "steps", kMinPhaseSteps, kMaxPhaseSteps, &r->steps) ||
+         !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &r->stripes)))
         return ExitUsage;
     if (kind == Kind::Gray &&
-        !rangeOption(parser, kName, "bits", kMinGrayBits, kMaxGrayBits, &bits))
+        !rangeOption(parser, kName, "bits", kMinGrayBits, kMaxGrayBits, &r->bits))
         return ExitUsage;
     if (kind == Kind::Square &&
-        !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &stripes))
+        !rangeOption(parser, kName, "stripes", kMinStripes, kMaxStripes, &r->stripes))
         return ExitUsage;
+    return -1;
+}
+
+// The run asked for, and the warning its sampling calls for (empty if none).
+PatternRun runFor(const GenerateRequest &r, int scanValue, QString *warning)
+{
+    const ScanTiming timing = computeScanTiming(float(scanValue));
+    switch (r.kind) {
+    case Kind::Phase:
+        return phaseShiftPatterns(timing, r.steps, r.stripes);
+    case Kind::Gray:
+        *warning = samplingWarning(grayCodeCoverage(timing, r.bits), "stripes");
+        return grayCodePatterns(timing, r.bits);
+    case Kind::Square:
+        *warning =
+            samplingWarning(squareWaveCoverage(timing, r.stripes), "quarter-period segments");
+        return squareWavePatterns(timing, r.stripes);
+    case Kind::Light:
+        return fixedPattern(255);
+    case Kind::Dark:
+        break;
+    }
+    return fixedPattern(0);
+}
+
+// Whether the open target is within the size any reader reads; says why not.
+// Past that bound no reader looks, so neither does the count of its lines.
+bool withinReadersBound(const PatternFileWriter &writer, const QString &path)
+{
+    const qint64 size = writer.size();
+    if (size <= kMaxBurnFileBytes)
+        return true;
+    err(QString("%1: %2 is larger than any pattern file (%3 bytes, at most %4); nothing written")
+            .arg(kName, path)
+            .arg(size)
+            .arg(kMaxBurnFileBytes));
+    return false;
+}
+
+// Whether the open target can take `values` more lines; says why not.
+bool roomFor(PatternFileWriter &writer, const QString &path, qint64 values)
+{
+    const qint64 existing = writer.existingLines();
+    if (existing < 0) {
+        err(QString("%1: cannot read %2").arg(kName, path));
+        return false;
+    }
+    const qint64 total = existing + values;
+    if (total > kMaxBurnSamples) {
+        err(QString("%1: %2 would hold %3 lines, more than %4; nothing written")
+                .arg(kName, path)
+                .arg(total)
+                .arg(kMaxBurnSamples));
+        return false;
+    }
+    return true;
+}
+
+int run(const Call &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    GenerateRequest request;
+    const int requestRc = requestFrom(parser, &request);
+    if (requestRc >= 0)
+        return requestRc;
+    const QString &path = request.path;
 
     // The output first: a target that cannot be written is refused before
     // the projector is asked anything. Opened (and locked against other
@@ -164,44 +242,26 @@ int cmdGenerate(const QStringList &args)
         err(QString("%1: cannot open %2: %3").arg(kName, path, writer.errorString()));
         return writer.lockedOut() ? ExitFailed : ExitUsage;
     }
+    // Whatever ends the run without its lines, a file it made goes again.
+    auto failed = [&](int code) {
+        if (!path.isEmpty() && !existed)
+            writer.discardIfEmpty();
+        return code;
+    };
+    if (!path.isEmpty() && !withinReadersBound(writer, path))
+        return failed(ExitFailed);
 
     int scanValue = 0;
-    if (needsScanValue(kind)) {
+    if (needsScanValue(request.kind)) {
         const int scanRc = scanValueFrom(parser, &scanValue);
-        if (scanRc >= 0) {
-            // Nothing goes in: a file this run made goes again.
-            writer.close();
-            if (!path.isEmpty() && !existed)
-                QFile::remove(path);
-            return scanRc;
-        }
+        if (scanRc >= 0)
+            return failed(scanRc);
     }
-
-    PatternRun run;
-    const ScanTiming timing = computeScanTiming(float(scanValue));
     QString warning;
-    switch (kind) {
-    case Kind::Phase:
-        run = phaseShiftPatterns(timing, steps, stripes);
-        break;
-    case Kind::Gray:
-        run = grayCodePatterns(timing, bits);
-        warning = samplingWarning(grayCodeCoverage(timing, bits), "stripes");
-        break;
-    case Kind::Square:
-        run = squareWavePatterns(timing, stripes);
-        warning = samplingWarning(squareWaveCoverage(timing, stripes), "quarter-period segments");
-        break;
-    case Kind::Dark:
-        run = fixedPattern(0);
-        break;
-    case Kind::Light:
-        run = fixedPattern(255);
-        break;
-    }
+    const PatternRun run = runFor(request, scanValue, &warning);
     const QByteArray lines = patternLines(run);
 
-    if (!parser.isSet("output")) {
+    if (path.isEmpty()) {
         // A failed write is reported once, as for every subcommand, on the
         // way out.
         out(QString::fromLatin1(lines));
@@ -211,30 +271,19 @@ int cmdGenerate(const QStringList &args)
             err(warning);
         return ExitOk;
     }
-
-    const qint64 existing = writer.existingLines();
-    if (existing < 0) {
-        err(QString("%1: cannot read %2").arg(kName, path));
-        return ExitFailed;
-    }
-    const qint64 total = existing + qint64(run.values.size());
-    if (total > kMaxBurnSamples) {
-        err(QString("%1: %2 would hold %3 lines, more than %4; nothing written")
-                .arg(kName, path)
-                .arg(total)
-                .arg(kMaxBurnSamples));
-        return ExitFailed;
-    }
-    const bool written = writer.append(lines);
-    writer.close();
-    if (!written) {
+    if (!roomFor(writer, path, qint64(run.values.size())))
+        return failed(ExitFailed);
+    if (!writer.append(lines)) {
         err(QString("%1: cannot write %2: %3").arg(kName, path, writer.errorString()));
-        return ExitFailed;
+        return failed(ExitFailed);
     }
+    writer.close();
     err(QString("%1: appended %2 lines to %3").arg(kName).arg(writer.linesAppended()).arg(path));
     if (!warning.isEmpty())
         err(warning);
     return ExitOk;
 }
+
+} // namespace
 
 } // namespace cli

@@ -10,21 +10,29 @@
 namespace cli
 {
 
-int cmdInspect(const QStringList &args)
+namespace
 {
-    QCommandLineParser parser;
-    const QCommandLineOption json("json", "One JSON object on standard output.");
-    parser.addOption(json);
-    parser.addPositionalArgument("FILE", "The pattern file to scan.");
-    const int rc = parse(parser, args,
-                         "Scans a pattern file as the window's loader does: values, minimum and "
-                         "maximum (the loader starts them at 255 and 0), whole pages, values past "
-                         "the last whole page, and whether it can be burned.\n"
-                         "Exit: 0 burnable, 1 not burnable, 2 cannot read.");
-    if (rc >= 0)
-        return rc;
+int run(const Call &call);
+} // namespace
+
+const Command inspectCommand{
+    "inspect",
+    "scan a pattern file as the window's loader does",
+    "Scans a pattern file as the window's loader does: values, minimum and maximum (the loader "
+    "starts them at 255 and 0), whole pages, values past the last whole page, and whether it can "
+    "be burned.\nExit: 0 burnable, 1 not burnable, 2 cannot read.",
+    {{"json", "One JSON object on standard output."}},
+    {{"FILE", "The pattern file to scan.", {}}},
+    {},
+    run};
+
+namespace
+{
+
+int run(const Call &call)
+{
     QString file;
-    if (!oneFile(parser, "dvkctl inspect", &file))
+    if (!oneFile(call.parser, call.tag, &file))
         return ExitUsage;
 
     const BurnFileCheck check = checkBurnFile(file);
@@ -33,11 +41,11 @@ int cmdInspect(const QStringList &args)
     const BurnFileScan scan =
         check.status == BurnFileStatus::TooLarge ? scanBurnFile(file) : check.scan;
     if (!scan.opened) {
-        err(QString("dvkctl inspect: cannot open '%1': %2").arg(file, scan.error));
+        err(QString("%1: cannot open '%2': %3").arg(call.tag, file, scan.error));
         return ExitUsage;
     }
 
-    if (parser.isSet(json)) {
+    if (call.parser.isSet("json")) {
         QJsonObject o;
         o["file"] = file;
         o["values"] = scan.count;
@@ -61,5 +69,7 @@ int cmdInspect(const QStringList &args)
     }
     return check.burnable() ? ExitOk : ExitFailed;
 }
+
+} // namespace
 
 } // namespace cli

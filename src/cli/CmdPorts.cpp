@@ -11,22 +11,34 @@
 namespace cli
 {
 
-int cmdPorts(const QStringList &args)
+namespace
 {
-    QCommandLineParser parser;
-    const QCommandLineOption json("json", "One JSON array on standard output.");
-    parser.addOption(json);
-    const int rc = parse(parser, args, "Lists the serial ports the system offers.");
-    if (rc >= 0)
-        return rc;
-    if (!noArguments(parser, "dvkctl ports"))
+int run(const Call &call);
+} // namespace
+
+const Command portsCommand{"ports",
+                           "list the serial ports the system offers",
+                           "Lists the serial ports the system offers.",
+                           {{"json", "One JSON array on standard output."}},
+                           {},
+                           {},
+                           run};
+
+namespace
+{
+
+int run(const Call &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    const bool json = parser.isSet("json");
+    if (!noArguments(parser, call.tag))
         return ExitUsage;
 
     QJsonArray array;
     for (const PortEntry &port : listPorts()) {
         const QString &vid = port.vendorId;
         const QString &pid = port.productId;
-        if (parser.isSet(json)) {
+        if (json) {
             QJsonObject o;
             o["name"] = port.name;
             o["path"] = port.path;
@@ -41,9 +53,11 @@ int cmdPorts(const QStringList &args)
             outLine(line);
         }
     }
-    if (parser.isSet(json))
+    if (json)
         outLine(QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
     return ExitOk;
 }
+
+} // namespace
 
 } // namespace cli

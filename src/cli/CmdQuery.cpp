@@ -10,25 +10,29 @@
 namespace cli
 {
 
-int cmdQuery(const QStringList &args)
+namespace
 {
-    QCommandLineParser parser;
-    const QCommandLineOption port("port", "The projector's serial port (path or name).", "PORT");
-    const QCommandLineOption json("json", "One JSON object on standard output.");
-    parser.addOption(port);
-    parser.addOption(json);
-    const int rc = parse(parser, args,
-                         "Opens the port, sends the query and prints the projector's scan value.");
-    if (rc >= 0)
-        return rc;
-    if (!noArguments(parser, "dvkctl query"))
+int run(const Call &call);
+} // namespace
+
+const Command queryCommand{
+    "query",
+    "ask the projector for its scan value",
+    "Opens the port, sends the query and prints the projector's scan value.",
+    {portOptionDeclaration(), {"json", "One JSON object on standard output."}},
+    {},
+    {},
+    run};
+
+namespace
+{
+
+int run(const Call &call)
+{
+    if (!noArguments(call.parser, call.tag))
         return ExitUsage;
-    if (!parser.isSet(port)) {
-        err("dvkctl query: --port PORT is required");
-        return ExitUsage;
-    }
     QString device;
-    const int portRc = portOption("dvkctl query", parser.value(port), &device);
+    const int portRc = requiredPort(call, &device);
     if (portRc >= 0)
         return portRc;
 
@@ -36,10 +40,10 @@ int cmdQuery(const QStringList &args)
     mySerial serial;
     const QueryResult result = askForScanValue(serial, device, true);
     if (stopSignal() != 0) {
-        err("dvkctl query: stopped");
+        err(call.tag + ": stopped");
         return stopExitCode();
     }
-    if (parser.isSet(json)) {
+    if (call.parser.isSet("json")) {
         QJsonObject o;
         o["port"] = device;
         o["scan_value"] = result.ok ? QJsonValue(int(result.scanValue)) : QJsonValue();
@@ -49,10 +53,12 @@ int cmdQuery(const QStringList &args)
         outLine(QString::number(result.scanValue));
     }
     if (!result.ok) {
-        err("dvkctl query: " + result.error);
+        err(call.tag + ": " + result.error);
         return ExitFailed;
     }
     return ExitOk;
 }
+
+} // namespace
 
 } // namespace cli

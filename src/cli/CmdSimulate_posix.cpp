@@ -25,8 +25,6 @@ namespace cli
 namespace
 {
 
-const char *kName = "dvkctl simulate";
-
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -35,12 +33,15 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t r = ::write(signalPipe[1], &byte, 1);
 }
 
-bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
+bool parseOptions(const Call &call, SimulatorOptions *o)
 {
+    const QCommandLineParser &parser = call.parser;
+    const QString &kName = call.tag;
+    o->tag = call.tag;
     const int answerForms =
         int(parser.isSet("scan-value")) + int(parser.isSet("answer")) + int(parser.isSet("silent"));
     if (answerForms > 1) {
-        err("dvkctl simulate: give at most one of --scan-value, --answer, --silent");
+        err(kName + ": give at most one of --scan-value, --answer, --silent");
         return false;
     }
     int scan = 10000;
@@ -55,7 +56,7 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
         const QString text = parser.value("answer");
         static const QRegularExpression hexBytes("^([0-9A-Fa-f]{2})+$");
         if (!hexBytes.match(text).hasMatch()) {
-            err(QString("dvkctl simulate: --answer: '%1' is not hexadecimal bytes").arg(text));
+            err(QString(kName + ": --answer: '%1' is not hexadecimal bytes").arg(text));
             return false;
         }
         o->answer = QByteArray::fromHex(text.toLatin1());
@@ -71,20 +72,20 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
     if (parser.isSet("record")) {
         o->recordDir = parser.value("record");
         if (!QDir().mkpath(o->recordDir)) {
-            err(QString("dvkctl simulate: --record: cannot create '%1'").arg(o->recordDir));
+            err(QString(kName + ": --record: cannot create '%1'").arg(o->recordDir));
             return false;
         }
     }
     o->link = parser.value("link");
     if (parser.isSet("link") && o->link.isEmpty()) {
-        err("dvkctl simulate: --link: the path is empty");
+        err(kName + ": --link: the path is empty");
         return false;
     }
     o->nameGiven = parser.isSet("name");
     o->name =
         o->nameGiven ? parser.value("name") : QString("simulator-%1").arg(qlonglong(::getpid()));
     if (!simulatorports::validName(o->name)) {
-        err(QString("dvkctl simulate: --name: '%1' is not a plain file name").arg(o->name));
+        err(QString(kName + ": --name: '%1' is not a plain file name").arg(o->name));
         return false;
     }
     o->once = parser.isSet("once");
@@ -93,38 +94,25 @@ bool parseOptions(const QCommandLineParser &parser, SimulatorOptions *o)
 
 } // namespace
 
-int cmdSimulate(const QStringList &args)
+int runSimulator(const Call &call)
 {
-    QCommandLineParser parser;
-    parser.addOption({"scan-value", "Answer queries with this scan value (default 10000).", "F"});
-    parser.addOption({"answer", "Answer queries with exactly these bytes.", "HEX"});
-    parser.addOption({"silent", "Answer no query."});
-    parser.addOption({"baud", "Read no faster than RATE / 10 bytes per second.", "RATE"});
-    parser.addOption({"record", "Write each transfer's data bytes to DIR.", "DIR"});
-    parser.addOption({"link", "Also make a symbolic link PATH to the device.", "PATH"});
-    parser.addOption({"name", "Name in the window's port list (default simulator-<pid>).", "NAME"});
-    parser.addOption({"once", "End after the first transfer with a commit command."});
-    const int rc = parse(parser, args,
-                         "Runs the projector simulator on a pseudo-terminal. The device path is "
-                         "the first line of standard output; then one JSON line per query and "
-                         "per transfer.");
-    if (rc >= 0)
-        return rc;
-    if (!noArguments(parser, "dvkctl simulate"))
+    const QCommandLineParser &parser = call.parser;
+    const QString &kName = call.tag;
+    if (!noArguments(parser, kName))
         return ExitUsage;
     SimulatorOptions options;
-    if (!parseOptions(parser, &options))
+    if (!parseOptions(call, &options))
         return ExitUsage;
 
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        err("dvkctl simulate: cannot create a pipe");
+        err(kName + ": cannot create a pipe");
         return ExitFailed;
     }
     QString path;
     int keep = -1;
     const int master = openPseudoTerminal(&path, &keep);
     if (master < 0) {
-        err(QString("dvkctl simulate: cannot open a pseudo-terminal: %1").arg(strerror(errno)));
+        err(QString(kName + ": cannot open a pseudo-terminal: %1").arg(strerror(errno)));
         return ExitFailed;
     }
     // From here on a signal ends the run through the loop, which removes the
@@ -142,7 +130,7 @@ int cmdSimulate(const QStringList &args)
     if (!options.link.isEmpty()) {
         QString why;
         if (!link.make(options.link, path, &why)) {
-            err("dvkctl simulate: --link: " + why);
+            err(kName + ": --link: " + why);
             return ExitUsage;
         }
     }
@@ -152,15 +140,17 @@ int cmdSimulate(const QStringList &args)
     {
         QString why;
         if (!registration.make(options.name, path, &why)) {
-            err("dvkctl simulate: not listed in the window's port list: " + why);
+            err(kName + ": not listed in the window's port list: " + why);
             if (options.nameGiven)
                 return ExitFailed;
         }
     }
 
+    // Watched before anyone learns the path, so that every client is counted.
+    PortClients clients(path, keep);
     outLine(path);
 
-    ProjectorSimulator simulator(options, master, signalPipe[0]);
+    ProjectorSimulator simulator(options, master, signalPipe[0], clients);
     simulator.run();
 
     registration.remove();

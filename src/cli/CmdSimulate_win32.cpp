@@ -4,10 +4,10 @@
 namespace cli
 {
 
-int cmdSimulate(const QStringList &)
+int runSimulator(const Call &call)
 {
-    err("dvkctl simulate: the projector simulator needs pseudo-terminals, which this system "
-        "does not have; run it on Linux");
+    err(call.tag + ": the projector simulator needs pseudo-terminals, which this system "
+                   "does not have; run it on Linux");
     return ExitUsage;
 }
 

@@ -14,6 +14,7 @@ namespace cli
 
 // How the simulator behaves: dvkctl simulate's options.
 struct SimulatorOptions {
+    QString tag;       // how its messages begin
     QByteArray answer; // empty: silent
     long baud = 0;     // 0: read as fast as bytes come
     QString recordDir;
@@ -21,6 +22,36 @@ struct SimulatorOptions {
     QString name; // the registration's name
     bool nameGiven = false;
     bool once = false;
+};
+
+// The clients of the simulator's port, counted from the kernel's open and
+// close events on its device end. A client that ends without closing the
+// port its own way (killed, or a signal it does not catch) leaves the
+// terminal in exclusive mode, and the simulator keeps the terminal alive:
+// every later open by an ordinary user would fail as busy. When the last
+// client has gone, however it ended, the mode is lifted.
+class PortClients
+{
+public:
+    // Watches `device` from now on; `keep` is the simulator's own
+    // descriptor of it, opened before.
+    PortClients(const QString &device, int keep);
+    ~PortClients();
+    PortClients(const PortClients &) = delete;
+    PortClients &operator=(const PortClients &) = delete;
+
+    // Readable when opens or closes have happened; -1 when the device
+    // cannot be watched.
+    int eventFd() const { return notify; }
+    // Takes the events waiting.
+    void update();
+
+private:
+    void release();
+
+    int notify = -1;
+    const int keep;
+    int open = 0;
 };
 
 // A stand-in for the projector on the master end of a pseudo-terminal. It
@@ -31,8 +62,9 @@ class ProjectorSimulator
 {
 public:
     // `stopFd` becomes readable when the simulator is to end (a signal).
-    ProjectorSimulator(const SimulatorOptions &options, int master, int stopFd)
-        : options(options), master(master), stopFd(stopFd)
+    ProjectorSimulator(const SimulatorOptions &options, int master, int stopFd,
+                       PortClients &clients)
+        : options(options), master(master), stopFd(stopFd), clients(clients)
     {
     }
 
@@ -57,6 +89,7 @@ private:
     const SimulatorOptions &options;
     const int master;
     const int stopFd;
+    PortClients &clients;
     burnprotocol::Decoder decoder;
     QByteArray stray; // bytes outside a transfer not yet known to be a query
     Clock::time_point lastByte;
@@ -65,7 +98,7 @@ private:
     qint64 transferOffset = 0;
     QJsonArray gaps;
     int transfersSeen = 0;
-    int nextRecord = 0; // 0: not yet looked at the record directory
+    QString nextRecord; // decimal; empty: not yet looked at the record directory
     bool done = false;
     // Line-rate reading: bytes that may be read now.
     double budget = 0.0;

@@ -19,6 +19,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace cli
@@ -66,7 +68,84 @@ private:
     QStringList fields;
 };
 
+// Recording numbers are kept as decimal text: the next one follows any
+// number already in the folder, however large, and never wraps round onto
+// an earlier recording.
+QString digitsOf(const QString &number)
+{
+    int zeros = 0;
+    while (zeros < number.size() - 1 && number.at(zeros) == '0')
+        ++zeros;
+    return number.mid(zeros);
+}
+
+bool numberBelow(const QString &a, const QString &b)
+{
+    const QString x = digitsOf(a), y = digitsOf(b);
+    return x.size() != y.size() ? x.size() < y.size() : x < y;
+}
+
+QString numberAfter(const QString &number)
+{
+    QString next = digitsOf(number);
+    int at = next.size() - 1;
+    while (at >= 0 && next.at(at) == '9')
+        next[at--] = '0';
+    if (at < 0)
+        next.prepend('1');
+    else
+        next[at] = QChar(next.at(at).unicode() + 1);
+    return next.rightJustified(3, '0');
+}
+
 } // namespace
+
+PortClients::PortClients(const QString &device, int keep) : keep(keep)
+{
+    notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notify < 0)
+        return;
+    const QByteArray name = QFile::encodeName(device);
+    if (::inotify_add_watch(notify, name.constData(), IN_OPEN | IN_CLOSE) < 0) {
+        ::close(notify);
+        notify = -1;
+    }
+}
+
+PortClients::~PortClients()
+{
+    if (notify >= 0)
+        ::close(notify);
+}
+
+void PortClients::release()
+{
+    ::ioctl(keep, TIOCNXCL);
+}
+
+void PortClients::update()
+{
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(notify, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++open;
+            if (event->mask & IN_CLOSE)
+                open = std::max(0, open - 1);
+            // Events were lost: who is still there is unknown, and a port
+            // left busy is worse than one a second program may also open.
+            if (event->mask & IN_Q_OVERFLOW)
+                open = 0;
+            at += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+    if (open == 0)
+        release();
+}
 
 QByteArray ProjectorSimulator::writeNow(const QByteArray &bytes)
 {
@@ -162,22 +241,23 @@ void ProjectorSimulator::report(const bp::Transfer &transfer)
 QString ProjectorSimulator::record(const QByteArray &values)
 {
     const QDir dir(options.recordDir);
-    if (nextRecord == 0) {
-        nextRecord = 1;
-        static const QRegularExpression numbered("^transfer_(\\d+)\\.txt$");
+    if (nextRecord.isEmpty()) {
+        QString last = "0";
+        static const QRegularExpression numbered("^transfer_([0-9]+)\\.txt$");
         for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
             const auto m = numbered.match(name);
-            if (m.hasMatch())
-                nextRecord = std::max(nextRecord, m.captured(1).toInt() + 1);
+            if (m.hasMatch() && numberBelow(last, m.captured(1)))
+                last = m.captured(1);
         }
+        nextRecord = numberAfter(last);
     }
     QByteArray text;
     text.reserve(values.size() * 5);
     for (char v : values)
         text += QString::asprintf("0x%02X\n", unsigned(quint8(v))).toLatin1();
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString path =
-            dir.filePath(QString("transfer_%1.txt").arg(nextRecord++, 3, 10, QChar('0')));
+        const QString path = dir.filePath(QString("transfer_%1.txt").arg(nextRecord));
+        nextRecord = numberAfter(nextRecord);
         const QByteArray name = QFile::encodeName(path);
         // O_EXCL also refuses a link, even one pointing at nothing.
         const int fd =
@@ -185,7 +265,7 @@ QString ProjectorSimulator::record(const QByteArray &values)
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0) {
-            err(QString("dvkctl simulate: cannot create %1: %2").arg(path, strerror(errno)));
+            err(QString("%1: cannot create %2: %3").arg(options.tag, path, strerror(errno)));
             return QString();
         }
         qint64 done = 0;
@@ -198,14 +278,14 @@ QString ProjectorSimulator::record(const QByteArray &values)
         }
         const int writeError = done < text.size() ? errno : 0;
         if (::close(fd) != 0 || done < text.size()) {
-            err(QString("dvkctl simulate: cannot write %1: %2")
-                    .arg(path, strerror(writeError ? writeError : errno)));
+            err(QString("%1: cannot write %2: %3")
+                    .arg(options.tag, path, strerror(writeError ? writeError : errno)));
             ::unlink(name.constData());
             return QString();
         }
         return path;
     }
-    err(QString("dvkctl simulate: no free recording name in %1").arg(options.recordDir));
+    err(QString("%1: no free recording name in %2").arg(options.tag, options.recordDir));
     return QString();
 }
 
@@ -284,14 +364,17 @@ void ProjectorSimulator::run()
         }
         // Standard output is watched too: when whoever reads the JSON lines
         // has gone, the simulator ends rather than linger.
-        pollfd fds[3] = {{stopFd, POLLIN, 0},
+        pollfd fds[4] = {{stopFd, POLLIN, 0},
                          {master, short(allowed >= 1 ? POLLIN : 0), 0},
-                         {STDOUT_FILENO, 0, 0}};
-        const int r = ::poll(fds, 3, timeout);
+                         {STDOUT_FILENO, 0, 0},
+                         {clients.eventFd(), POLLIN, 0}};
+        const int r = ::poll(fds, 4, timeout);
         if (r < 0 && errno != EINTR)
             break;
         if (fds[0].revents != 0 || (fds[2].revents & (POLLERR | POLLHUP)) != 0)
             break;
+        if (fds[3].revents != 0)
+            clients.update();
         const auto t = Clock::now();
         if (r > 0 && (fds[1].revents & POLLIN)) {
             const ssize_t n = ::read(master, chunk, size_t(allowed));

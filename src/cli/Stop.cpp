@@ -50,8 +50,10 @@ void catchStopSignals()
     sa.sa_handler = onStopSignal;
     sa.sa_flags = SA_RESETHAND | SA_RESTART;
     sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal (SIGHUP) and SIGQUIT end a run as SIGTERM does: a
+    // port left in exclusive mode would refuse every later open.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        ::sigaction(signal, &sa, nullptr);
 #endif
 }
 
@@ -62,6 +64,10 @@ void releaseStopSignals()
 #endif
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+#ifndef _WIN32
+    std::signal(SIGHUP, SIG_DFL);
+    std::signal(SIGQUIT, SIG_DFL);
+#endif
 }
 
 int stopSignal()

@@ -9,23 +9,25 @@
 #include <mutex>
 #include <thread>
 
-// Stopping a command that works on a port, from outside (SIGINT, SIGTERM) or
+// Stopping a command that works on a port, from outside (SIGINT, SIGTERM, and
+// on POSIX systems SIGHUP and SIGQUIT) or
 // at a deadline, so that it still releases the port: a terminal left in
 // exclusive mode refuses every later open.
 namespace cli
 {
 
-// From now on the first SIGINT or SIGTERM asks the command to stop instead of
+// From now on the first stop signal asks the command to stop instead of
 // ending the process; a second one ends it as usual.
 void catchStopSignals();
 
-// SIGINT and SIGTERM end the process again (once the port is released).
+// The stop signals end the process again (once the port is released).
 void releaseStopSignals();
 
 // The stop signal received so far, 0 if none.
 int stopSignal();
 
-// The exit status for it: 128 + the signal (130 for SIGINT, 143 for SIGTERM).
+// The exit status for it: 128 + the signal (130 for SIGINT, 143 for SIGTERM,
+// 129 for SIGHUP, 131 for SIGQUIT).
 int stopExitCode();
 
 // While it lives, runs `stop` once, on a thread of its own, as soon as a stop

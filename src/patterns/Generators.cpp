@@ -61,11 +61,15 @@ PatternRun grayCodePatterns(const ScanTiming &t, int bits)
         for (int j : a.segmentOfSample) {
             if (j < 0)
                 continue; // outside a model that does not cover the window
-            const int gray = j ^ (j >> 1);
-            run.values.push_back(((gray >> shift) & 1) ? 255 : 0);
+            run.values.push_back(((grayCodeWord(j) >> shift) & 1) ? 255 : 0);
         }
     }
     return run;
+}
+
+int grayCodeWord(int stripe)
+{
+    return stripe ^ (stripe >> 1);
 }
 
 int grayCodeStripe(int code)
@@ -90,13 +94,18 @@ PatternRun squareWavePatterns(const ScanTiming &t, int stripes)
     run.patternCount = 4;
     run.values.reserve(4 * kSamplesPerPage);
     const SegmentAssignment a = squareWaveSegments(t, stripes);
-    // Pattern q is pattern 0 moved by q segments towards segment 0: a
-    // period is two dark segments, then two lit ones.
     for (int q = 0; q < 4; ++q)
         for (int j : a.segmentOfSample)
             if (j >= 0)
-                run.values.push_back((j + q) % 4 >= 2 ? 255 : 0);
+                run.values.push_back(squareWaveLit(j, q) ? 255 : 0);
     return run;
+}
+
+bool squareWaveLit(int segment, int q)
+{
+    // Pattern q is pattern 0 moved by q segments towards segment 0: a period
+    // is two dark segments, then two lit ones.
+    return (segment + q) % 4 >= 2;
 }
 
 PatternRun fixedPattern(quint8 level)

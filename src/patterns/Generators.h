@@ -33,12 +33,15 @@ PatternRun phaseShiftPatterns(const ScanTiming &timing, int steps, int stripes);
 
 // `bits` Gray-code patterns over 2^bits stripes, most significant bit first.
 PatternRun grayCodePatterns(const ScanTiming &timing, int bits);
-// The stripe whose binary-reflected Gray code word is `code`.
+// The binary-reflected Gray code word of a stripe, and the stripe of a word.
+int grayCodeWord(int stripe);
 int grayCodeStripe(int code);
 
 // Four square-wave patterns with `stripes` periods, each a quarter period
 // (one segment) ahead of the previous one.
 PatternRun squareWavePatterns(const ScanTiming &timing, int stripes);
+// Whether segment j is lit in square-wave pattern q (0..3).
+bool squareWaveLit(int segment, int q);
 
 // One constant pattern: 0 all dark, 255 all light.
 PatternRun fixedPattern(quint8 level);

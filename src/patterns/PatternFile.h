@@ -40,7 +40,7 @@ bool patternLimitExceeded(qint64 valueCount, qint64 patterns);
 // Writers in other processes (a second dvkctl, the window) are kept out by an
 // exclusive lock on the file, held from open() to the end of the append: a
 // count of the lines already there (existingLines) still holds when the run
-// goes in.
+// goes in. A file removed by the writer that held the lock is opened again.
 class PatternFileWriter
 {
 public:
@@ -66,6 +66,12 @@ public:
     // The system's error number for the failed write (errno), 0 if unknown.
     int systemError() const { return writeErrno; }
     void close();
+    // For a run that made the file and then failed: removes it, still under
+    // the lock, if nothing is in it (a failed append leaves nothing), and
+    // closes. True when it was removed.
+    bool discardIfEmpty();
+    // The size of the open file, in bytes.
+    qint64 size() const { return file.size(); }
 
 private:
     bool lock();

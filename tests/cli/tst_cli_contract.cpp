@@ -157,7 +157,8 @@ void TestCliContract::exitCodes()
 }
 
 // A port with a slash is a path as given, relative to the current directory;
-// a bare name is a device under /dev. Messages name the path tried.
+// a bare name is what `dvkctl ports` lists under it, else a device under
+// /dev. Messages name the path tried.
 void TestCliContract::relativePort()
 {
     RunResult r = run({"query", "--port", "./projector", "--json"}, dir);
@@ -173,6 +174,14 @@ void TestCliContract::relativePort()
     r = run({"query", "--port", "projector"}, dir);
     QCOMPARE(r.code, 2);
     QVERIFY2(r.err.contains("'/dev/projector'"), r.err.constData());
+
+    SimulatorProcess named;
+    QVERIFY(named.start({"--name", "projA", "--scan-value", "500"}, 5000, true));
+    r = run({"ports"});
+    QVERIFY2(r.out.contains("projA\t"), r.out.constData());
+    r = run({"query", "--port", "projA"}, dir);
+    QVERIFY2(r.code == 0, r.err.constData());
+    QCOMPARE(r.out, QByteArray("500\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliContract)

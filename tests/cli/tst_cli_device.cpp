@@ -60,6 +60,8 @@ private slots:
     void answerEndsAfterAShortQuiet();
     void queryHasAnOverallDeadline();
     void stopSignals();
+    void clientEndings_data();
+    void clientEndings();
 };
 
 // With the driver taking 1 ms per write, a burn costs the pauses plus the
@@ -81,14 +83,14 @@ void TestCliDevice::burnPacedByTheDriver()
     const qint64 ms = burn.elapsedMs();
 
     // Pauses + bytes x (latency + line time of a byte); the old wait took
-    // more than ten times as long. Twice that, for a busy machine.
+    // more than ten times as long. Four times that, for a busy machine.
     const double bytes = double(burnprotocol::transferLength(1024));
     const double budgetMs =
         burnprotocol::transferPauseTotalMs(1024) + bytes * (1.0 + 10.0 / 115200.0 * 1000.0);
     qInfo("burn of 1024 values with 1 ms driver latency: %lld ms (pauses + bytes x (latency + "
           "line time) = %.0f ms)",
           ms, budgetMs);
-    QVERIFY2(ms < 2 * budgetMs, qPrintable(QString::number(ms)));
+    QVERIFY2(ms < 4 * budgetMs, qPrintable(QString::number(ms)));
 
     QVERIFY(sim.waitForEvents("transfer", 1));
     const QJsonObject t = sim.events("transfer").first();
@@ -141,7 +143,7 @@ void TestCliDevice::answerEndsAfterAShortQuiet()
             asked += pty.sent();
             return asked.size() >= 3;
         },
-        5000));
+        30000));
     QCOMPARE(asked, QByteArray::fromHex("9FFC01"));
     QCOMPARE(::write(pty.master, "\x01\xF4", 2), ssize_t(2));
     QElapsedTimer clock;
@@ -197,21 +199,31 @@ void TestCliDevice::stopSignals()
 {
     const QString dir = makeTempDir();
     const QString file = writeLines(dir + "/page.txt", ramp(1024));
-    SimulatorProcess answering, silent, counting;
-    QVERIFY(answering.start());
+    Pty line(Pty::NonBlocking);
+    SimulatorProcess silent, counting;
     QVERIFY(silent.start({"--silent"}));
     QVERIFY(counting.start());
 
-    // The query is write 1; the burn's 66th byte (its 50th value) stalls.
+    // The burn's 66th byte (its 50th value) stalls.
     DriverModel model;
     model.latencyUs = 100;
-    model.stallAt = 1 + 16 + 50;
-    RunningProgram stalled = startDvkctl({"burn", file, "--port", answering.path(), "--no-wait"},
-                                         withEnvironment(model.environment()));
+    model.stallAt = 16 + 50;
+    RunningProgram stalled =
+        startDvkctl({"burn", file, "--port", line.path, "--no-wait", "--skip-query"},
+                    withEnvironment(model.environment()));
     RunningProgram querying = startDvkctl({"query", "--port", silent.path()});
     RunningProgram countdown = startDvkctl({"burn", file, "--port", counting.path()});
-    QVERIFY(QTest::qWaitFor([&] { return counting.events("transfer").size() == 1; }, 10000));
-    QTest::qWait(1500 - int(stalled.elapsedMs())); // the stall reached, the query waiting
+    // Each is where it is to be stopped: the stall reached, the query sent
+    // and waiting, the countdown begun. A loaded machine only makes it later.
+    QByteArray received;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            received += line.sent();
+            return received.size() >= 16 + 50;
+        },
+        30000));
+    QVERIFY(silent.waitForEvents("query", 1, 30000));
+    QVERIFY(counting.waitForEvents("transfer", 1, 30000));
 
     QElapsedTimer clock;
     clock.start();
@@ -229,13 +241,44 @@ void TestCliDevice::stopSignals()
     QVERIFY(stalledRun.err.contains("no commit command was sent"));
     QVERIFY(countdownRun.err.contains("during the commit time"));
 
-    for (SimulatorProcess *sim : {&answering, &silent, &counting})
-        QVERIFY2(!exclusive(sim->path()), qPrintable(sim->path()));
-    answering.stop();
-    const QList<QJsonObject> transfers = answering.events("transfer");
-    QCOMPARE(transfers.size(), 1);
-    QVERIFY(!transfers.first()["committed"].toBool());
-    QCOMPARE(qint64(transfers.first()["bytes"].toDouble()), qint64(16 + 50));
+    for (const QString &path : {line.path, silent.path(), counting.path()})
+        QVERIFY2(!exclusive(path), qPrintable(path));
+    // Nothing went out after the stalled byte.
+    received += line.sent();
+    QCOMPARE(received.size(), 16 + 50);
+}
+
+void TestCliDevice::clientEndings_data()
+{
+    QTest::addColumn<int>("sig");
+    QTest::addColumn<int>("code"); // the client's exit code
+    QTest::newRow("closed terminal") << int(SIGHUP) << 129;
+    QTest::newRow("quit") << int(SIGQUIT) << 131;
+    QTest::newRow("killed") << int(SIGKILL) << -3;
+}
+
+// However a client ends, the port is left as the next client needs it: a
+// signal it can catch is a stop like SIGTERM, and after one it cannot the
+// simulator lifts the exclusive mode the client set (an ordinary user's
+// next open would fail as busy). The simulator goes on serving.
+void TestCliDevice::clientEndings()
+{
+    QFETCH(int, sig);
+    QFETCH(int, code);
+    SimulatorProcess sim;
+    QVERIFY(sim.start({"--silent"}));
+    // Asked, never answered: the client holds the port, waiting.
+    RunningProgram query = startDvkctl({"query", "--port", sim.path()});
+    QVERIFY(sim.waitForEvents("query", 1, 30000));
+    QVERIFY(exclusive(sim.path()));
+    query.signal(sig);
+    QCOMPARE(query.finish().code, code);
+    QTRY_VERIFY_WITH_TIMEOUT(!exclusive(sim.path()), 10000);
+
+    const RunResult next = runDvkctl({"query", "--port", sim.path()}, RunOptions());
+    QVERIFY2(next.err.contains("no answer"), next.err.constData());
+    QVERIFY(sim.waitForEvents("query", 2, 30000));
+    QVERIFY(sim.isRunning());
 }
 
 int main(int argc, char *argv[])

@@ -2,12 +2,17 @@
 // from the projector, the sampling warning on standard error, and refusal of
 // input outside the ranges. (The same bytes as the window's buttons: the
 // window's pattern tests.)
+#include "burnfile/BurnFile.h"
 #include "patterns/PatternFile.h"
 #include "patterns/SamplingCoverage.h"
+#include "support/core/ChildSetupProcess.h"
 #include "support/core/Simulator.h"
 #include "support/core/TestSupport.h"
 
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 class TestCliGenerate : public QObject
 {
@@ -36,6 +41,43 @@ private slots:
         // A target that cannot be made is bad usage, like one of the wrong kind.
         QCOMPARE(runDvkctl({"generate", "dark", "-o", makeTempDir() + "/no/such/dir.txt"}), 2);
         QCOMPARE(runDvkctl({"generate", "light", "-o", "/dev/full"}), 2); // not a regular file
+    }
+
+    // A run that fails leaves the target as it was: a file too large for any
+    // reader untouched (at once, without counting its lines), and a file the
+    // run made on a full disk gone again.
+    void failedRunsLeaveTheTargetAsItWas()
+    {
+        const QString dir = makeTempDir();
+        const QString huge = dir + "/huge.txt";
+        {
+            QFile f(huge);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(kMaxBurnFileBytes + 1));
+        }
+        QByteArray err;
+        QCOMPARE(runDvkctl({"generate", "dark", "-o", huge}, nullptr, &err), 1);
+        QVERIFY2(err.contains("15851520"), err.constData());
+        QCOMPARE(QFileInfo(huge).size(), kMaxBurnFileBytes + 1);
+
+        // A disk that fills after 4 KB: the file size limit, its signal ignored
+        // so that the write fails as on a full disk.
+        const auto generateOnFullDisk = [](const QString &target) {
+            ChildSetupProcess p([]() {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit small{4096, 4096};
+                setrlimit(RLIMIT_FSIZE, &small);
+            });
+            p.start(DVKCTL_PATH, {"generate", "phase", "--scan-value", "9000", "--steps", "8",
+                                  "--stripes", "4", "-o", target});
+            return p.waitForFinished(60000) ? p.exitCode() : -2;
+        };
+        const QString made = dir + "/new.txt";
+        QCOMPARE(generateOnFullDisk(made), 1);
+        QVERIFY(!QFileInfo::exists(made));
+        const QString existing = dir + "/existing.txt";
+        writeLines(existing, {"0x00"});
+        QCOMPARE(generateOnFullDisk(existing), 1);
+        QCOMPARE(readAll(existing), QByteArray("0x00\n"));
     }
 
     // --port asks the projector (here the simulator on a pseudo-terminal).

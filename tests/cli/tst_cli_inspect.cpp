@@ -207,6 +207,19 @@ private slots:
         image = QImage(png);
         QCOMPARE(image.pixel(100, 200), qRgb(0, 0, 0));
         QCOMPARE(image.pixel(1000, 200), qRgb(255, 255, 255));
+
+        // Names up to the system's longest (255 bytes here), some of them
+        // ending in a character of several bytes: the new file written beside
+        // the target must fit too, and no part of it may stay behind.
+        const QString folder = makeTempDir();
+        for (const QString &name : {QString(251, 'p') + ".png", QString(245, 'q') + ".png",
+                                    QString(124, QChar(0x00E9)) + "xy.png"}) {
+            QByteArray err;
+            QCOMPARE(runDvkctl({"preview", dark, "-o", folder + "/" + name}, nullptr, &err), 0);
+            QVERIFY2(err.isEmpty(), err.constData());
+            QCOMPARE(QImage(folder + "/" + name).size(), QSize(1100, 280));
+        }
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
     }
 
     void previewRefusals()

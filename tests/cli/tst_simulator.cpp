@@ -268,6 +268,17 @@ private slots:
                  records + "/transfer_003.txt");
         QCOMPARE(QFileInfo(records + "/transfer_003.txt").size(), qint64(10 * 5));
         port.openPort(false, 0);
+        // Numbers past the largest a 32-bit count holds go on upwards.
+        QVERIFY(QFile::rename(records + "/transfer_003.txt", records + "/transfer_2147483647.txt"));
+        SimulatorProcess next;
+        QVERIFY(next.start({"--record", records, "--once"}));
+        QCOMPARE(port.openPort(true, next.path()), 0);
+        QVERIFY(port.writeData(bytes.constData(), bytes.size()));
+        QVERIFY(next.waitForEvents("transfer", 1));
+        QCOMPARE(next.events("transfer").first().value("record").toString(),
+                 records + "/transfer_2147483648.txt");
+        QCOMPARE(QDir(records).entryList(QDir::Files | QDir::System).size(), 4);
+        port.openPort(false, 0);
 
         // --link: only where nothing is; anything there, a link to nothing
         // included, is refused by name.

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <thread>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -133,8 +134,9 @@ private slots:
         QTest::newRow("square 3105 S105")
             << "square" << 3105.0f << 105 << QByteArray("e4cca8ac53f46513");
         QTest::newRow("square 11932 S46")
-            << "square" << 11932.0f << 46 << QByteArray("81d80cc0f6e4f64f");
+            << "square" << 11932.0f << 46 << QByteArray("41a08bc5adfe1a14");
         QTest::newRow("gray 8246 M10") << "gray" << 8246.0f << 10 << QByteArray("1a985bd32e43ef0d");
+        QTest::newRow("gray 2304 M4") << "gray" << 2304.0f << 4 << QByteArray("189280b4657ffa77");
         QTest::newRow("gray 11447 M10")
             << "gray" << 11447.0f << 10 << QByteArray("2b8e4501159c70ff");
     }
@@ -273,6 +275,31 @@ private slots:
         QCOMPARE(readAll(path), QByteArray("0x12\n0x0\n0xff\n0x00\n"));
 #endif
         QCOMPARE(countFileLines(path), 4);
+    }
+
+    // A run that made the file and failed removes it while others wait for
+    // its lock; the next writer must not append to the removed file.
+    void writerFollowsAFileRemovedWhileWaiting()
+    {
+        const QString path = makeTempDir() + "/wave.txt";
+        PatternFileWriter first(path);
+        QVERIFY(first.open());
+        PatternFileWriter second(path);
+        bool secondOpened = false;
+        std::thread waiter([&]() { secondOpened = second.open(); });
+        QThread::msleep(100); // the second is waiting for the lock
+        QVERIFY(first.discardIfEmpty());
+        waiter.join();
+        QVERIFY(secondOpened);
+        QVERIFY(second.append("0x01\n"));
+        second.close();
+        QCOMPARE(countFileLines(path), 1);
+
+        // Something in it: not removed.
+        PatternFileWriter third(path);
+        QVERIFY(third.open());
+        QVERIFY(!third.discardIfEmpty());
+        QCOMPARE(countFileLines(path), 1);
     }
 
     void writerCannotOpen()

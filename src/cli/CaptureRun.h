@@ -1,0 +1,87 @@
+#ifndef DVK_CLI_CAPTURERUN_H
+#define DVK_CLI_CAPTURERUN_H
+
+// The steps that decode, calibrate and reconstruct share: the pattern file
+// and its sets, the captures, decoding and checking them, the report, and
+// writing results into OUTDIR. Each step that can fail reports why, naming
+// the command, and returns the exit code; -1 means go on.
+
+#include "analysis/CaptureCheck.h"
+#include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureImages.h"
+
+#include <QByteArray>
+#include <QCommandLineParser>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <utility>
+#include <vector>
+
+namespace cli
+{
+
+// --scan-value and --set, as decode takes them.
+QList<QCommandLineOption> captureSetOptions();
+
+struct PatternSets {
+    QString file;
+    int scanValue = 0;
+    std::vector<CaptureSetRequest> sets;
+    CapturePlan plan;
+    ScanTiming timing{};
+    std::vector<std::vector<int>> pages; // every page of the file
+};
+
+// FILE (the first positional argument), --scan-value and --set: the sets
+// parsed and planned, the file read and each set checked against it.
+int readPatternSets(const QCommandLineParser &parser, const QString &command, PatternSets *out);
+
+// The capture files the arguments name, a directory standing for its
+// images in natural name order; exactly `needed` of them.
+int captureFiles(const QString &command, const QStringList &args, int needed, QStringList *paths);
+
+// Output files in outDir: none may be an input, a link another user owns
+// in a shared folder, or something other than a regular file.
+int checkOutputs(const QString &command, const QString &outDir, const QStringList &names,
+                 const QStringList &inputs);
+
+// Every capture's size from its header first (all alike, none too large),
+// then the pixels.
+int readCaptures(const QString &command, const QStringList &paths,
+                 std::vector<CaptureImage> *images);
+
+struct DecodeRun {
+    QStringList capturePaths;
+    std::vector<CaptureImage> images;
+    int width = 0, height = 0;
+    DecodedPositions decoded;
+    CaptureCheckResult check;
+    qint64 readMs = 0, decodeMs = 0, checkMs = 0;
+
+    std::vector<const float *> planes() const;
+    // The light reference's capture, or null when the sets have none.
+    const float *light(const CapturePlan &plan) const;
+};
+
+// Reads, decodes and (with `check`) checks the captures: decode's work up
+// to its report.
+int decodeCaptures(const QString &command, const PatternSets &sets, const QStringList &paths,
+                   DecodeRun *run, bool check = true);
+
+// decode's report (its report.json) and its text form on standard output.
+QJsonObject decodeReport(const PatternSets &sets, const DecodeRun &run);
+void printDecodeSummary(const PatternSets &sets, const DecodeRun &run);
+
+// Writes each file into outDir (created if need be), each one replacing
+// any file of its name; exit 1 when one cannot be written.
+int writeOutputs(const QString &command, const QString &outDir,
+                 const std::vector<std::pair<QString, QByteArray>> &files);
+
+// Rounded for reports: four decimals say enough.
+double rounded(double v);
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,189 @@
+// dvkctl reconstruct: captures decoded as decode does, then each valid
+// pixel triangulated with the light sheet of its projected position.
+#include "CaptureRun.h"
+#include "Cli.h"
+
+#include "geometry/Reconstruction.h"
+#include "patterns/FileAccess.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+
+namespace cli
+{
+
+namespace
+{
+int run(const Call &call);
+} // namespace
+
+const Command reconstructCommand{
+    "reconstruct",
+    "triangulate captures into a point cloud and depth map",
+    "Decodes camera captures of projected pattern sets as decode does, and triangulates every "
+    "valid pixel with the light sheet of its projected position. Writes to OUTDIR: points.ply "
+    "(binary: float x y z in mm in the camera's frame, uchar intensity of the light reference), "
+    "depth.npy (float32, z in mm, NaN where nothing was measured) and report.json.\n"
+    "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
+    "unreadable input.",
+    captureSetOptions() +
+        QList<QCommandLineOption>{
+            {"calibration", "The camera and light sheets, as dvkctl calibrate wrote them.",
+             "CALIB"},
+            {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
+            {"json", "The report as one JSON object on standard output."}},
+    {{"FILE", "The pattern file the projector holds.", {}},
+     {"CAPTURE",
+      "The captures, one per page the sets use, in page order; a directory stands for its image "
+      "files in natural name order.",
+      "CAPTURE..."}},
+    {"set"},
+    run};
+
+namespace
+{
+
+const QString kName = "dvkctl " + reconstructCommand.name;
+
+// The largest calibration file worth reading: a few kilobytes in practice.
+constexpr qint64 kMaxCalibrationBytes = 1 << 20;
+
+int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets, int *scanValue)
+{
+    if (!isRegularFile(path)) {
+        err(QString("%1: --calibration '%2' is not a regular file").arg(kName, path));
+        return ExitUsage;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        err(QString("%1: cannot open '%2': %3").arg(kName, path, file.errorString()));
+        return ExitUsage;
+    }
+    const QByteArray bytes = file.read(kMaxCalibrationBytes + 1);
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    if (bytes.size() > kMaxCalibrationBytes || !doc.isObject()) {
+        err(QString("%1: '%2' is not a calibration (JSON object): %3")
+                .arg(kName, path,
+                     bytes.size() > kMaxCalibrationBytes ? QString("too large")
+                                                         : parseError.errorString()));
+        return ExitUsage;
+    }
+    QString why;
+    if (!cameraFromJson(doc.object().value("camera").toObject(), camera, &why) ||
+        !projectorFromJson(doc.object().value("projector").toObject(), sheets, scanValue, &why)) {
+        err(QString("%1: '%2': %3").arg(kName, path, why));
+        return ExitUsage;
+    }
+    return -1;
+}
+
+int run(const Call &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    int rc = -1;
+
+    if (parser.positionalArguments().isEmpty()) {
+        err(QString("%1: no FILE given").arg(kName));
+        return ExitUsage;
+    }
+    int scanValue = 0;
+    if (!scanValueOption(parser, kName, &scanValue))
+        return ExitUsage;
+    if (!parser.isSet("output")) {
+        err(QString("%1: -o OUTDIR is required").arg(kName));
+        return ExitUsage;
+    }
+    QString outDir;
+    if (!outputOption(parser, "o", kName, &outDir))
+        return ExitUsage;
+    if (QFileInfo(outDir).exists() && !QFileInfo(outDir).isDir()) {
+        err(QString("%1: -o: '%2' is not a directory").arg(kName, outDir));
+        return ExitUsage;
+    }
+    if (!parser.isSet("calibration")) {
+        err(QString("%1: --calibration CALIB.json is required").arg(kName));
+        return ExitUsage;
+    }
+    const QString calibrationPath = parser.value("calibration");
+    CameraModel camera;
+    SheetModel sheets;
+    int calibratedScanValue = 0;
+    if ((rc = readCalibration(calibrationPath, &camera, &sheets, &calibratedScanValue)) >= 0)
+        return rc;
+    PatternSets sets;
+    if ((rc = readPatternSets(parser, kName, &sets)) >= 0)
+        return rc;
+    // u is relative to the window's edge, which the scan value sets; the
+    // mirror's amplitude and zero stay as calibrated.
+    if (calibratedScanValue != scanValue)
+        err(QString("%1: note: calibrated at scan value %2, reconstructing at %3")
+                .arg(kName)
+                .arg(calibratedScanValue)
+                .arg(scanValue));
+    sheets.edgePosition = sets.timing.edgePosition;
+    QStringList capturePaths;
+    if ((rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
+                           &capturePaths)) >= 0)
+        return rc;
+    if ((rc = checkOutputs(kName, outDir, {"points.ply", "depth.npy", "report.json"},
+                           QStringList{sets.file, calibrationPath} + capturePaths)) >= 0)
+        return rc;
+
+    DecodeRun run;
+    if ((rc = decodeCaptures(kName, sets, capturePaths, &run)) >= 0)
+        return rc;
+    if (run.width != camera.width || run.height != camera.height) {
+        err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
+                .arg(kName)
+                .arg(run.width)
+                .arg(run.height)
+                .arg(camera.width)
+                .arg(camera.height));
+        return ExitUsage;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const Reconstruction cloud = reconstruct(camera, sheets, run.decoded, run.light(sets.plan));
+    const qint64 reconstructMs = timer.elapsed();
+
+    QJsonObject report = decodeReport(sets, run);
+    report["calibration"] = calibrationPath;
+    report["points"] = cloud.points;
+    report["depth_range_mm"] = cloud.points > 0 ? QJsonArray{cloud.nearest, cloud.farthest}
+                                                : QJsonArray{QJsonValue(), QJsonValue()};
+    QJsonObject times = report["timing"].toObject();
+    times["reconstruct_ms"] = reconstructMs;
+    report["timing"] = times;
+    if ((rc = writeOutputs(
+             kName, outDir,
+             {{"points.ply", pointCloudPly(cloud)},
+              {"depth.npy", float32Npy(cloud.depth, cloud.height, cloud.width)},
+              {"report.json", QJsonDocument(report).toJson(QJsonDocument::Indented)}})) >= 0)
+        return rc;
+
+    if (parser.isSet("json")) {
+        outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+    } else {
+        printDecodeSummary(sets, run);
+        if (cloud.points > 0)
+            outLine(QString("%1 points, z from %2 to %3 mm")
+                        .arg(cloud.points)
+                        .arg(cloud.nearest, 0, 'f', 1)
+                        .arg(cloud.farthest, 0, 'f', 1));
+        else
+            outLine("no point measured");
+        outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
+    }
+    return run.check.consistent ? ExitOk : ExitFailed;
+}
+
+} // namespace
+
+} // namespace cli
