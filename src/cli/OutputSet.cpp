@@ -1,5 +1,7 @@
 #include "OutputSet.h"
 
+#include "Cli.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -170,6 +172,26 @@ void OutputSet::discard()
     if (madeFolder)
         QDir().rmdir(folder);
     madeFolder = false;
+}
+
+// One staged file, written whole or reported; `write` fills the open file.
+bool stageFile(const OutputSet &outputs, const QString &command, const QString &name,
+               const std::function<bool(QFile &)> &write)
+{
+    QFile file(outputs.stagedPath(name));
+    QString why;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        why = file.errorString();
+    else if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError)
+        why = file.error() != QFileDevice::NoError ? file.errorString()
+                                                   : QStringLiteral("the file was cut short");
+    file.close();
+    if (why.isEmpty() && file.error() != QFileDevice::NoError)
+        why = file.errorString();
+    if (why.isEmpty())
+        return true;
+    err(QString("%1: cannot write '%2': %3").arg(command, outputs.targetPath(name), why));
+    return false;
 }
 
 } // namespace cli

@@ -11,9 +11,11 @@
 // killed outright leaves its staging folder, which the next run in that
 // folder rolls back (or forward, when the new set was whole) and removes.
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <mutex>
 
 namespace cli
@@ -57,6 +59,11 @@ private:
     bool kept = false; // an earlier file is still in the staging folder
     std::mutex lock;
 };
+
+// One file of the set staged, written whole or reported on standard error
+// as `command`'s; `write` fills the open file.
+bool stageFile(const OutputSet &outputs, const QString &command, const QString &name,
+               const std::function<bool(QFile &)> &write);
 
 // Platform halves.
 namespace outputset
