@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 
 namespace cli
@@ -134,17 +135,9 @@ int decodeRun(const QCommandLineParser &parser)
     // leaves it as it was (or, once the results are being put in place, as
     // this run leaves it).
     OutputSet outputs("decode", outDir, kOutputs);
-    catchStopSignals();
-    StopGuard guard([&outputs] {
-        outputs.discard();
-        err(QString("%1: stopped").arg(kName));
-        std::_Exit(stopExitCode());
-    });
-    QString why;
-    if (!outputs.prepare(&why)) {
-        err(QString("%1: -o: cannot write results to '%2': %3").arg(kName, outDir, why));
-        return ExitUsage;
-    }
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
+        return rc;
     PatternSets sets;
     QStringList capturePaths;
     rc = readPatternSets(parser, kName, &sets);

@@ -16,7 +16,7 @@
 #include <QJsonDocument>
 
 #include <cmath>
-#include <cstdlib>
+#include <memory>
 
 namespace cli
 {
@@ -118,17 +118,9 @@ int run(const Call &call)
     // and holds the earlier set or the new one whatever ends the run.
     const QStringList outputNames = {"points.ply", "depth.npy", "report.json"};
     OutputSet outputs("reconstruct", outDir, outputNames);
-    catchStopSignals();
-    StopGuard guard([&outputs] {
-        outputs.discard();
-        err(QString("%1: stopped").arg(kName));
-        std::_Exit(stopExitCode());
-    });
-    QString why;
-    if (!outputs.prepare(&why)) {
-        err(QString("%1: -o: cannot write results to '%2': %3").arg(kName, outDir, why));
-        return ExitUsage;
-    }
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
+        return rc;
     const QString calibrationPath = parser.value("calibration");
     CameraModel camera;
     SheetModel sheets;
@@ -189,6 +181,7 @@ int run(const Call &call)
         !stageFile(outputs, kName, "depth.npy", whole(npy)) ||
         !stageFile(outputs, kName, "report.json", whole(json)))
         return ExitFailed;
+    QString why;
     if (!outputs.commit(&why)) {
         err(QString("%1: %2").arg(kName, why));
         return ExitFailed;

@@ -1,12 +1,14 @@
 #include "OutputSet.h"
 
 #include "Cli.h"
+#include "Stop.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cstdlib>
 
 namespace cli
 {
@@ -192,6 +194,23 @@ bool stageFile(const OutputSet &outputs, const QString &command, const QString &
         return true;
     err(QString("%1: cannot write '%2': %3").arg(command, outputs.targetPath(name), why));
     return false;
+}
+
+int prepareOutputs(OutputSet &outputs, const QString &command, const QString &folder,
+                   std::unique_ptr<StopGuard> *guard)
+{
+    catchStopSignals();
+    *guard = std::make_unique<StopGuard>([&outputs, command] {
+        outputs.discard();
+        err(QString("%1: stopped").arg(command));
+        std::_Exit(stopExitCode());
+    });
+    QString why;
+    if (!outputs.prepare(&why)) {
+        err(QString("%1: -o: cannot write results to '%2': %3").arg(command, folder, why));
+        return ExitUsage;
+    }
+    return -1;
 }
 
 } // namespace cli

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace cli
@@ -64,6 +65,13 @@ private:
 // as `command`'s; `write` fills the open file.
 bool stageFile(const OutputSet &outputs, const QString &command, const QString &name,
                const std::function<bool(QFile &)> &write);
+
+class StopGuard;
+// A command's set prepared before it reads any input, and its staging
+// folder discarded when a stop signal ends the run (*guard holds that until
+// the run ends). Returns -1 to go on, or the exit code (reported).
+int prepareOutputs(OutputSet &outputs, const QString &command, const QString &folder,
+                   std::unique_ptr<StopGuard> *guard);
 
 // Platform halves.
 namespace outputset
