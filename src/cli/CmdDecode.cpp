@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 
 namespace cli
@@ -78,29 +79,9 @@ int outputFolder(const QCommandLineParser &parser, QString *outDir)
     return -1;
 }
 
-// One staged file, written whole or reported; `write` fills the open file.
-bool stageFile(const OutputSet &outputs, const QString &name,
-               const std::function<bool(QFile &)> &write)
-{
-    QFile file(outputs.stagedPath(name));
-    QString why;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        why = file.errorString();
-    else if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError)
-        why = file.error() != QFileDevice::NoError ? file.errorString()
-                                                   : QStringLiteral("the file was cut short");
-    file.close();
-    if (why.isEmpty() && file.error() != QFileDevice::NoError)
-        why = file.errorString();
-    if (why.isEmpty())
-        return true;
-    err(QString("%1: cannot write '%2': %3").arg(kName, outputs.targetPath(name), why));
-    return false;
-}
-
 bool stagePng(const OutputSet &outputs, const QString &name, const std::function<QImage()> &make)
 {
-    return stageFile(outputs, name, [&](QFile &file) {
+    return stageFile(outputs, kName, name, [&](QFile &file) {
         const QImage image = make();
         return !image.isNull() && QImageWriter(&file, "PNG").write(image);
     });
@@ -128,11 +109,12 @@ bool writeNpy(QFile &file, const DecodedPositions &d)
 int writeResults(OutputSet &outputs, const DecodedPositions &decoded, const QByteArray &json)
 {
     const bool staged =
-        stageFile(outputs, "position.npy", [&](QFile &f) { return writeNpy(f, decoded); }) &&
+        stageFile(outputs, kName, "position.npy", [&](QFile &f) { return writeNpy(f, decoded); }) &&
         stagePng(outputs, "position.png", [&] { return positionImage(decoded); }) &&
         stagePng(outputs, "valid.png", [&] { return validImage(decoded); }) &&
         stagePng(outputs, "position-colour.png", [&] { return positionColourImage(decoded); }) &&
-        stageFile(outputs, "report.json", [&](QFile &f) { return f.write(json) == json.size(); });
+        stageFile(outputs, kName, "report.json",
+                  [&](QFile &f) { return f.write(json) == json.size(); });
     if (!staged)
         return ExitFailed;
     QString why;
@@ -153,17 +135,9 @@ int decodeRun(const QCommandLineParser &parser)
     // leaves it as it was (or, once the results are being put in place, as
     // this run leaves it).
     OutputSet outputs("decode", outDir, kOutputs);
-    catchStopSignals();
-    StopGuard guard([&outputs] {
-        outputs.discard();
-        err(QString("%1: stopped").arg(kName));
-        std::_Exit(stopExitCode());
-    });
-    QString why;
-    if (!outputs.prepare(&why)) {
-        err(QString("%1: -o: cannot write results to '%2': %3").arg(kName, outDir, why));
-        return ExitUsage;
-    }
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
+        return rc;
     PatternSets sets;
     QStringList capturePaths;
     rc = readPatternSets(parser, kName, &sets);
