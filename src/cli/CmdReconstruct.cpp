@@ -87,9 +87,12 @@ int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets
     return -1;
 }
 
-int run(const Call &call)
+// Beside the captures and their positions: the depth map and the points
+// (4 + 13 bytes a pixel at most), their PLY (13) and depth.npy (4).
+constexpr qint64 kCloudBytesPerPixel = 34;
+
+int reconstructRun(const QCommandLineParser &parser)
 {
-    const QCommandLineParser &parser = call.parser;
     int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
@@ -147,7 +150,7 @@ int run(const Call &call)
         return rc;
 
     DecodeRun run;
-    if ((rc = decodeCaptures(kName, sets, capturePaths, &run)) >= 0)
+    if ((rc = decodeCaptures(kName, sets, capturePaths, &run, true, kCloudBytesPerPixel)) >= 0)
         return rc;
     if (run.width != camera.width || run.height != camera.height) {
         err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
@@ -201,6 +204,12 @@ int run(const Call &call)
         outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
     }
     return run.check.consistent ? ExitOk : ExitFailed;
+}
+
+int run(const Call &call)
+{
+    // OUTDIR stays as it was when memory runs out.
+    return unlessMemoryRunsOut(kName, [&call] { return reconstructRun(call.parser); });
 }
 
 } // namespace

@@ -20,17 +20,8 @@ int decodeCaptureStack(const QString &command, const PatternSets &sets, const QS
     if (rc >= 0)
         return rc;
     const CaptureMemory memory = captureMemory(paths.size(), size, readBytes, kDecodeMemory);
-    if (memory.need > kDecodeMemory) {
-        err(QString("%1: decoding %2 captures of %3 x %4 pixels needs about %5 MB of memory; "
-                    "it may use %6 MB")
-                .arg(command)
-                .arg(paths.size())
-                .arg(size.width())
-                .arg(size.height())
-                .arg((memory.need + (1 << 20) - 1) >> 20)
-                .arg(kDecodeMemory >> 20));
-        return ExitUsage;
-    }
+    if (memory.need > kDecodeMemory)
+        return memoryRefused(command, paths.size(), size, memory.need);
     QElapsedTimer timer;
     timer.start();
     run->capturePaths = paths;
