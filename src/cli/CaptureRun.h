@@ -92,9 +92,13 @@ int decodeCaptures(const QString &command, const PatternSets &sets, const QStrin
 // (exit 2) before anything is read when even this would need more than
 // kDecodeMemory; otherwise each capture is kept at its own depth, beyond
 // what fits in memory in a scratch file at scratchPath, and decoded a band
-// of rows at a time. run->images stays empty.
+// of rows at a time. With `intensity`, each pixel's intensity is kept too:
+// the light reference's capture in run->images (the only one there), or
+// without one the fringes' modulation; afterPerPixel: bytes a pixel the
+// caller needs once the captures are gone. Otherwise run->images stays empty.
 int decodeCaptureStack(const QString &command, const PatternSets &sets, const QStringList &paths,
-                       const QString &scratchPath, DecodeRun *run);
+                       const QString &scratchPath, DecodeRun *run, bool intensity = false,
+                       qint64 afterPerPixel = 0);
 
 // decode's report (its report.json) and its text form on standard output.
 QJsonObject decodeReport(const PatternSets &sets, const DecodeRun &run);

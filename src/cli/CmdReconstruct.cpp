@@ -87,8 +87,9 @@ int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets
     return -1;
 }
 
-// Beside the captures and their positions: the depth map and the points
-// (4 + 13 bytes a pixel at most), their PLY (13) and depth.npy (4).
+// Once the captures are gone, beside the positions and intensity: the depth
+// map and the points (4 + 13 bytes a pixel at most), their PLY (13) and
+// depth.npy (4).
 constexpr qint64 kCloudBytesPerPixel = 34;
 
 int reconstructRun(const QCommandLineParser &parser)
@@ -150,7 +151,8 @@ int reconstructRun(const QCommandLineParser &parser)
         return rc;
 
     DecodeRun run;
-    if ((rc = decodeCaptures(kName, sets, capturePaths, &run, true, kCloudBytesPerPixel)) >= 0)
+    if ((rc = decodeCaptureStack(kName, sets, capturePaths, outputs.stagedPath("captures.scratch"),
+                                 &run, true, kCloudBytesPerPixel)) >= 0)
         return rc;
     if (run.width != camera.width || run.height != camera.height) {
         err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")

@@ -72,7 +72,7 @@ private slots:
         // what calibrating or reconstructing keeps beside them.
         const QString big = dir + "/big";
         QDir().mkpath(big);
-        QImage flat(4000, 3000, QImage::Format_Grayscale8);
+        QImage flat(6000, 4000, QImage::Format_Grayscale8);
         flat.fill(128);
         QVERIFY(flat.save(big + "/capture01.png"));
         for (int p = 2; p <= int(sets.file.pages.size()); ++p)
@@ -175,10 +175,10 @@ private slots:
         QTest::newRow("poses too large to hold")
             << QStringList{"calibrate", "--board", "9x6:25", "-o", "x.json",
                            "BIG",       "BIG",     "BIG",    "BIG"}
-            << "13 captures of 4000 x 3000 pixels needs about";
+            << "13 captures of 6000 x 4000 pixels needs about";
         QTest::newRow("captures too large to hold")
             << QStringList{"reconstruct", "--calibration", "CALIB", "BIG", "-o", "out"}
-            << "13 captures of 4000 x 3000 pixels needs about";
+            << "13 captures of 6000 x 4000 pixels needs about";
     }
     void refusesBadInput()
     {
