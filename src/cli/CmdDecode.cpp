@@ -41,7 +41,7 @@ const Command decodeCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + decodeCommand.name;
+const QString kName = decodeCommand.tag();
 
 QByteArray png(const QImage &image)
 {
