@@ -3,7 +3,8 @@
 #
 #   ./test.sh         the quick run: every test except those labelled long
 #                     (the soak, the full-size decode, the Wine stage), in
-#                     build/; a few minutes after the build
+#                     build/, the layout check "format" among them
+#                     (scripts/check-format.sh); a few minutes after the build
 #   ./test.sh --all   every stage, as CI runs it:
 #     suite  the whole suite but Wine, long tests included (build/)
 #     wine   the Windows serial layer built with MinGW-w64 and run under Wine

@@ -1,7 +1,7 @@
 // Writes the seed corpus of every fuzz target from the system's own output:
 // pattern files from the generators (as the window and dvkctl write them),
 // burn streams from the encoder, and a few damaged variants of each.
-//   make_seeds OUTDIR   ->  OUTDIR/{burnfile,pagereader,decoder,roundtrip}/
+//   make_seeds OUTDIR   ->  OUTDIR/NAME/ for the fuzzer fuzz_NAME
 #include "burn/BurnProtocol.h"
 #include "patterns/Generators.h"
 #include "patterns/PatternFile.h"

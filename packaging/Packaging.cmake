@@ -19,7 +19,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-dvk-sp-serial.rules DESTINATION ${DVK
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dvk-sp)
-set(CPACK_PACKAGE_VERSION ${DVK_VERSION})
+# The three-part number: dpkg would order 2.03 before 2.3.0, and an upgrade
+# from a package made before would look like a downgrade.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "pattern generation, preview and burning for a structured-light laser projector")
 set(CPACK_PACKAGE_CONTACT "DVK_SP developers <dvk-sp@localhost>")

@@ -15,12 +15,21 @@ CXX_FUZZ=${CXX_FUZZ:-clang++-14}
 MAX_LEN=${FUZZ_MAX_LEN:-16384}
 
 CXX="$CXX_FUZZ" cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDVK_FUZZ=ON >/dev/null
-targets=(fuzz_burnfile fuzz_pagereader fuzz_decoder fuzz_roundtrip)
-cmake --build "$BUILD_DIR" -j"$(nproc)" --target make_seeds "${targets[@]}"
+# The fuzzers are those fuzz/CMakeLists.txt lists.
+mapfile -t targets <"$BUILD_DIR/fuzz/fuzzers.txt"
+cmake --build "$BUILD_DIR" -j"$(nproc)" --target fuzzers
 
 seeds="$BUILD_DIR/corpus-seed"
 rm -rf "$seeds"
 "$BUILD_DIR/bin/make_seeds" "$seeds"
+# A folder of seeds no fuzzer reads is a name out of step.
+for dir in "$seeds"/*/; do
+    name=$(basename "$dir")
+    if ! printf '%s\n' "${targets[@]}" | grep -qx "fuzz_$name"; then
+        echo "FUZZ: make_seeds wrote seeds for '$name', which no fuzzer in fuzz/CMakeLists.txt is" >&2
+        exit 1
+    fi
+done
 mkdir -p "$BUILD_DIR/artifacts" "$BUILD_DIR/logs"
 
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:${ASAN_OPTIONS:-}"
@@ -32,7 +41,10 @@ run_one() {
     mkdir -p "$corpus"
     local limit=(-max_total_time="$SECONDS_PER_TARGET")
     [ -n "${FUZZ_RUNS:-}" ] && limit=(-runs="$FUZZ_RUNS")
-    "$BUILD_DIR/bin/$t" "$corpus" "$seeds/$short" "${limit[@]}" -max_len="$MAX_LEN" \
+    # A fuzzer without seeds starts from its corpus alone.
+    local from=("$corpus")
+    [ -d "$seeds/$short" ] && from+=("$seeds/$short")
+    "$BUILD_DIR/bin/$t" "${from[@]}" "${limit[@]}" -max_len="$MAX_LEN" \
         -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$BUILD_DIR/artifacts/$short-" >"$BUILD_DIR/logs/$short.log" 2>&1
 }

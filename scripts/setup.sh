@@ -15,7 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool
   zip unzip
   dpkg-dev file desktop-file-utils imagemagick x11-utils
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
   qt6-image-formats-plugins qt6-translations-l10n
   libopencv-core-dev libopencv-imgproc-dev libopencv-calib3d-dev

@@ -22,7 +22,8 @@
 
 #include <vector>
 
-// A capture matching its page less than this is a problem.
+// A capture matching its page less than this is a problem; less than a dim
+// capture's noise lets it reach, the check lowers it by what noise takes.
 constexpr double kMinPageMatch = 0.9;
 // Positions running back against the others': above this share the check
 // looks for Gray captures out of order or showing a stripe inverted, and

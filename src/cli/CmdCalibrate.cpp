@@ -173,6 +173,7 @@ int run(const Call &call)
         entry["folder"] = poses[p].folder;
         entry["found"] = r.found;
         entry["corners"] = r.corners;
+        entry["set_aside"] = r.setAside;
         entry["rms_px"] = r.found ? QJsonValue(r.rmsPx) : QJsonValue();
         entry["rms_u"] = r.found ? QJsonValue(r.rmsU) : QJsonValue();
         poseList.append(entry);
@@ -204,7 +205,7 @@ int run(const Call &call)
                     .arg(s.axisPoint.y, 0, 'f', 1)
                     .arg(s.axisPoint.z, 0, 'f', 1)
                     .arg(s.amplitude, 0, 'f', 5)
-                    .arg(s.zero * 180.0 / M_PI, 0, 'f', 4)
+                    .arg(s.zero * 180.0 / std::acos(-1.0), 0, 'f', 4)
                     .arg(s.rmsU, 0, 'f', 5));
         for (size_t p = 0; p < poses.size(); ++p) {
             const PoseResult &r = calibration.poses[p];

@@ -1,5 +1,6 @@
 #include "BoardCalibration.h"
 
+#include "LeastSquares.h"
 #include "SheetFit.h"
 
 #include "analysis/CaptureDecoder.h"
@@ -208,6 +209,109 @@ double cornerPosition(const CameraModel &camera, const BoardPose &pose, const Bo
     return value;
 }
 
+// A corner as seen: its board coordinates, where the camera saw it, and u
+// there (NaN when none, or set aside by the sheet fit).
+struct Corner {
+    int pose = 0;
+    double bx = 0.0, by = 0.0;
+    double px = 0.0, py = 0.0;
+    double u = kNaN;
+};
+
+// Camera, board poses and sheets refined together, on the corners' places
+// in the image and their positions u. The camera's calibration alone
+// leaves the poses' depths and the principal point loosely tied; the
+// projector sees every board too, and its u ties them to the sheets, so
+// that what reconstruction combines is consistent. u residuals are weighed
+// against pixels by the two fits' own RMS.
+void refineJointly(const std::vector<Corner> &corners, CameraModel *camera,
+                   std::vector<BoardPose> *poses, SheetModel *sheets)
+{
+    constexpr int kCamera = 9, kPose = 6, kSheets = 6;
+    const int n = kCamera + kPose * int(poses->size()) + kSheets;
+    double pxSum = 0.0, uSum = 0.0;
+    int pxCount = 0, uCount = 0;
+    for (const Corner &c : corners) {
+        double px, py;
+        projectPoint(*camera, (*poses)[size_t(c.pose)].toCamera(c.bx, c.by), &px, &py);
+        pxSum += (px - c.px) * (px - c.px) + (py - c.py) * (py - c.py);
+        ++pxCount;
+        if (std::isfinite(c.u)) {
+            const double r =
+                sheets->positionOf((*poses)[size_t(c.pose)].toCamera(c.bx, c.by)) - c.u;
+            uSum += r * r;
+            ++uCount;
+        }
+    }
+    if (uCount < 12)
+        return;
+    const double weight = std::max(std::sqrt(pxSum / (2.0 * pxCount)), 0.02) /
+                          std::max(std::sqrt(uSum / uCount), 1e-5);
+
+    struct State {
+        CameraModel camera;
+        std::vector<BoardPose> poses;
+        SheetModel sheets;
+    } state{*camera, *poses, *sheets};
+    auto moved = [&](const std::vector<double> &step) {
+        State s = state;
+        CameraModel &c = s.camera;
+        c.fx += step[0];
+        c.fy += step[1];
+        c.cx += step[2];
+        c.cy += step[3];
+        c.distortion[0] += step[4];
+        c.distortion[1] += step[5];
+        c.distortion[2] += step[6];
+        c.distortion[3] += step[7];
+        c.distortion[4] += step[8];
+        for (size_t p = 0; p < s.poses.size(); ++p) {
+            const double *d = &step[size_t(kCamera) + kPose * p];
+            const Vec3 w{d[0], d[1], d[2]};
+            BoardPose &b = s.poses[p];
+            for (int col = 0; col < 3; ++col) {
+                const Vec3 r =
+                    rotated({b.rotation(0, col), b.rotation(1, col), b.rotation(2, col)}, w);
+                b.rotation(0, col) = r.x;
+                b.rotation(1, col) = r.y;
+                b.rotation(2, col) = r.z;
+            }
+            const Vec3 t = rotated({b.translation[0], b.translation[1], b.translation[2]}, w);
+            b.translation = cv::Vec3d(t.x + d[3], t.y + d[4], t.z + d[5]);
+        }
+        s.sheets = steppedSheets(s.sheets, &step[size_t(n - kSheets)]);
+        return s;
+    };
+    LeastSquaresProblem problem;
+    problem.differenceSteps.assign(size_t(n), 0.0);
+    const double cameraSteps[kCamera] = {1e-3, 1e-3, 1e-3, 1e-3, 1e-6, 1e-6, 1e-7, 1e-7, 1e-6};
+    std::copy(cameraSteps, cameraSteps + kCamera, problem.differenceSteps.begin());
+    for (size_t p = 0; p < poses->size(); ++p)
+        for (int k = 0; k < kPose; ++k)
+            problem.differenceSteps[size_t(kCamera) + kPose * p + size_t(k)] = k < 3 ? 1e-7 : 1e-4;
+    const double sheetSteps[kSheets] = {1e-7, 1e-7, 1e-5, 1e-5, 1e-8, 1e-8};
+    std::copy(sheetSteps, sheetSteps + kSheets, problem.differenceSteps.end() - kSheets);
+    problem.residuals = [&](const std::vector<double> &step, std::vector<double> &r) {
+        const State s = moved(step);
+        r.clear();
+        for (const Corner &c : corners) {
+            const Vec3 p = s.poses[size_t(c.pose)].toCamera(c.bx, c.by);
+            double px = kNaN, py = kNaN;
+            projectPoint(s.camera, p, &px, &py);
+            r.push_back(px - c.px);
+            r.push_back(py - c.py);
+            if (std::isfinite(c.u))
+                r.push_back(weight * (s.sheets.positionOf(p) - c.u));
+        }
+    };
+    problem.accept = [&](const std::vector<double> &step) { state = moved(step); };
+    if (std::isfinite(minimise(problem, 30))) {
+        *camera = state.camera;
+        *poses = state.poses;
+        *sheets = state.sheets;
+    }
+}
+
 } // namespace
 
 bool findBoardCorners(const float *light, int width, int height, const BoardSpec &board,
@@ -299,7 +403,8 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
     camera.rmsPx = rms;
 
     std::vector<SheetSample> samples;
-    std::vector<std::pair<size_t, size_t>> origin; // pose, corner
+    std::vector<std::pair<size_t, size_t>> origin; // found pose, corner
+    std::vector<BoardPose> boardPoses(found.size());
     for (size_t f = 0; f < found.size(); ++f) {
         const size_t p = found[f];
         PoseResult &pose = result.poses[p];
@@ -309,14 +414,7 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
         bp.rotation = rotation;
         bp.translation =
             cv::Vec3d(tvecs[f].at<double>(0), tvecs[f].at<double>(1), tvecs[f].at<double>(2));
-        double sum = 0.0;
-        for (size_t k = 0; k < object.size(); ++k) {
-            double px, py;
-            projectPoint(camera, bp.toCamera(object[k].x, object[k].y), &px, &py);
-            sum += (px - pose.cornerX[k]) * (px - pose.cornerX[k]) +
-                   (py - pose.cornerY[k]) * (py - pose.cornerY[k]);
-        }
-        pose.rmsPx = std::sqrt(sum / double(object.size()));
+        boardPoses[f] = bp;
         const int parity = lightParity(camera, bp, board, poses[p].light);
         const double spacing =
             std::hypot(pose.cornerX[1] - pose.cornerX[0], pose.cornerY[1] - pose.cornerY[0]);
@@ -331,7 +429,7 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
                 if (!std::isfinite(u))
                     continue;
                 samples.push_back({bp.toCamera(object[k].x, object[k].y), u, int(p)});
-                origin.emplace_back(p, k);
+                origin.emplace_back(f, k);
             }
     }
 
@@ -341,30 +439,88 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
         return result;
     }
     result.sheets = fit.model;
-    for (size_t p = 0; p < poses.size(); ++p) {
+    std::vector<Corner> corners;
+    for (size_t f = 0; f < found.size(); ++f)
+        for (size_t k = 0; k < object.size(); ++k)
+            corners.push_back({int(f), object[k].x, object[k].y, result.poses[found[f]].cornerX[k],
+                               result.poses[found[f]].cornerY[k], kNaN});
+    for (size_t s = 0; s < samples.size(); ++s)
+        if (fit.used[s])
+            corners[origin[s].first * object.size() + origin[s].second].u = samples[s].u;
+    refineJointly(corners, &camera, &boardPoses, &result.sheets);
+
+    // Residuals of the final model.
+    double squares = 0.0;
+    for (const Corner &c : corners) {
+        double px, py;
+        projectPoint(camera, boardPoses[size_t(c.pose)].toCamera(c.bx, c.by), &px, &py);
+        result.poses[found[size_t(c.pose)]].rmsPx +=
+            (px - c.px) * (px - c.px) + (py - c.py) * (py - c.py);
+        squares += (px - c.px) * (px - c.px) + (py - c.py) * (py - c.py);
+    }
+    camera.rmsPx = std::sqrt(squares / double(corners.size()));
+    for (size_t f = 0; f < found.size(); ++f) {
+        PoseResult &pose = result.poses[found[f]];
+        pose.rmsPx = std::sqrt(pose.rmsPx / double(object.size()));
+    }
+    std::vector<double> residual(samples.size());
+    double sumU = 0.0;
+    size_t countU = 0;
+    for (size_t s = 0; s < samples.size(); ++s) {
+        const Corner &c = corners[origin[s].first * object.size() + origin[s].second];
+        residual[s] = result.sheets.positionOf(boardPoses[size_t(c.pose)].toCamera(c.bx, c.by)) -
+                      samples[s].u;
+        if (fit.used[s]) {
+            sumU += residual[s] * residual[s];
+            ++countU;
+        }
+    }
+    result.sheets.rmsU = countU ? std::sqrt(sumU / double(countU)) : 0.0;
+
+    bool posesAgree = true;
+    for (size_t f = 0; f < found.size(); ++f) {
+        const size_t p = found[f];
         double sum = 0.0;
-        int count = 0;
-        for (size_t s = 0; s < samples.size(); ++s)
-            if (origin[s].first == p && fit.used[s]) {
-                sum += fit.residual[s] * fit.residual[s];
-                ++count;
+        int count = 0, aside = 0;
+        for (size_t s = 0; s < samples.size(); ++s) {
+            if (origin[s].first != f)
+                continue;
+            if (!fit.used[s]) {
+                ++aside;
+                continue;
             }
-        result.poses[p].corners = count;
-        result.poses[p].rmsU = count ? std::sqrt(sum / count) : 0.0;
-        if (result.poses[p].found && count == 0)
+            sum += residual[s] * residual[s];
+            ++count;
+        }
+        PoseResult &pose = result.poses[p];
+        pose.corners = count;
+        pose.setAside = aside;
+        pose.rmsU = count ? std::sqrt(sum / count) : 0.0;
+        if (pose.found && count == 0 && aside == 0)
             result.problems << QString("pose %1: no corner has a projected position (is the "
                                        "board in the projector's light?)")
                                    .arg(p + 1);
+        // A few corners off the sheets are glints or edges; most of a pose's
+        // are captures that do not belong together.
+        if (aside > count) {
+            posesAgree = false;
+            result.problems << QString("pose %1: %2 of %3 corners lie far off the light sheets "
+                                       "(do its captures all show the board at one pose?)")
+                                   .arg(p + 1)
+                                   .arg(aside)
+                                   .arg(aside + count);
+        }
     }
     result.ok = true;
     if (!(camera.rmsPx <= kMaxCameraRmsPx))
         result.problems << QString("the camera fits the corners to %1 px RMS, worse than %2 px")
                                .arg(camera.rmsPx, 0, 'f', 3)
                                .arg(kMaxCameraRmsPx);
-    if (!(fit.rmsU <= kMaxSheetRmsU))
+    const double rmsU = result.sheets.rmsU;
+    if (!(rmsU <= kMaxSheetRmsU))
         result.problems << QString("the light sheets fit the corners to %1 in u RMS, worse than %2")
-                               .arg(fit.rmsU, 0, 'f', 4)
+                               .arg(rmsU, 0, 'f', 4)
                                .arg(kMaxSheetRmsU);
-    result.good = camera.rmsPx <= kMaxCameraRmsPx && fit.rmsU <= kMaxSheetRmsU;
+    result.good = camera.rmsPx <= kMaxCameraRmsPx && rmsU <= kMaxSheetRmsU && posesAgree;
     return result;
 }

@@ -36,7 +36,8 @@ constexpr int kMinPoses = 4;
 
 struct PoseResult {
     bool found = false; // the board was found on the light reference
-    int corners = 0;    // with a projected position
+    int corners = 0;    // with a projected position, used in the fit
+    int setAside = 0;   // with one far off the fitted sheets
     double rmsPx = 0.0;
     double rmsU = 0.0;
     std::vector<double> cornerX, cornerY; // pixel positions found

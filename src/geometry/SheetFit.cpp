@@ -1,5 +1,7 @@
 #include "SheetFit.h"
 
+#include "LeastSquares.h"
+
 #include <opencv2/core.hpp>
 
 #include <algorithm>
@@ -8,8 +10,6 @@
 namespace
 {
 
-constexpr int kParameters = 6;
-
 // A basis of the plane across the axis.
 void across(Vec3 d, Vec3 *e1, Vec3 *e2)
 {
@@ -17,6 +17,8 @@ void across(Vec3 d, Vec3 *e1, Vec3 *e2)
     *e1 = normalized(cross(d, seed));
     *e2 = cross(d, *e1);
 }
+
+} // namespace
 
 Vec3 rotated(Vec3 v, Vec3 w)
 {
@@ -29,9 +31,7 @@ Vec3 rotated(Vec3 v, Vec3 w)
            (1.0 - std::cos(angle)) * dot(k, v) * k;
 }
 
-// The model moved by a step of the six parameters: turns of the axis about
-// e1 and e2, shifts of its point along them, amplitude and zero.
-SheetModel stepped(const SheetModel &m, const double *step)
+SheetModel steppedSheets(const SheetModel &m, const double *step)
 {
     Vec3 e1, e2;
     across(m.axisDirection, &e1, &e2);
@@ -44,6 +44,9 @@ SheetModel stepped(const SheetModel &m, const double *step)
     return s;
 }
 
+namespace
+{
+
 void residuals(const SheetModel &m, const std::vector<SheetSample> &samples,
                const std::vector<quint8> &used, std::vector<double> &r)
 {
@@ -51,14 +54,6 @@ void residuals(const SheetModel &m, const std::vector<SheetSample> &samples,
     for (size_t i = 0; i < samples.size(); ++i)
         if (used[i])
             r[i] = m.positionOf(samples[i].point) - samples[i].u;
-}
-
-double sumOfSquares(const std::vector<double> &r)
-{
-    double s = 0.0;
-    for (double v : r)
-        s += std::isfinite(v) ? v * v : 1e6;
-    return s;
 }
 
 // Each sample lies on its sheet: with the projector's rows R1 (sideways)
@@ -126,67 +121,15 @@ bool firstGuess(const std::vector<SheetSample> &samples, double edge, SheetModel
 bool levenbergMarquardt(const std::vector<SheetSample> &samples, const std::vector<quint8> &used,
                         SheetModel *model)
 {
-    const double h[kParameters] = {1e-7, 1e-7, 1e-5, 1e-5, 1e-8, 1e-8};
-    SheetModel m = *model;
-    std::vector<double> r, plus, minus;
-    residuals(m, samples, used, r);
-    double cost = sumOfSquares(r);
-    double lambda = 1e-3;
-    const size_t n = samples.size();
-    std::vector<std::array<double, kParameters>> jacobian(n);
-    for (int iteration = 0; iteration < 100; ++iteration) {
-        for (int k = 0; k < kParameters; ++k) {
-            double step[kParameters] = {};
-            step[k] = h[k];
-            residuals(stepped(m, step), samples, used, plus);
-            step[k] = -h[k];
-            residuals(stepped(m, step), samples, used, minus);
-            for (size_t i = 0; i < n; ++i)
-                jacobian[i][size_t(k)] = (plus[i] - minus[i]) / (2.0 * h[k]);
-        }
-        cv::Matx<double, kParameters, kParameters> jtj = cv::Matx<double, 6, 6>::zeros();
-        cv::Vec<double, kParameters> jtr = cv::Vec<double, 6>::all(0.0);
-        for (size_t i = 0; i < n; ++i) {
-            if (!used[i] || !std::isfinite(r[i]))
-                continue;
-            for (int a = 0; a < kParameters; ++a) {
-                jtr[a] += jacobian[i][size_t(a)] * r[i];
-                for (int b = 0; b < kParameters; ++b)
-                    jtj(a, b) += jacobian[i][size_t(a)] * jacobian[i][size_t(b)];
-            }
-        }
-        bool improved = false;
-        while (lambda < 1e12) {
-            cv::Matx<double, kParameters, kParameters> damped = jtj;
-            for (int a = 0; a < kParameters; ++a)
-                damped(a, a) += lambda * std::max(jtj(a, a), 1e-12);
-            cv::Vec<double, kParameters> step;
-            if (!cv::solve(damped, -jtr, step, cv::DECOMP_CHOLESKY)) {
-                lambda *= 10.0;
-                continue;
-            }
-            const SheetModel next = stepped(m, step.val);
-            std::vector<double> rn;
-            residuals(next, samples, used, rn);
-            const double nextCost = sumOfSquares(rn);
-            if (nextCost < cost) {
-                const double gain = cost - nextCost;
-                m = next;
-                r.swap(rn);
-                cost = nextCost;
-                lambda = std::max(lambda / 10.0, 1e-9);
-                improved = true;
-                if (gain < 1e-14 * cost + 1e-30)
-                    iteration = 100;
-                break;
-            }
-            lambda *= 10.0;
-        }
-        if (!improved)
-            break;
-    }
-    *model = m;
-    return std::isfinite(cost);
+    LeastSquaresProblem problem;
+    problem.differenceSteps = {1e-7, 1e-7, 1e-5, 1e-5, 1e-8, 1e-8};
+    problem.residuals = [&](const std::vector<double> &step, std::vector<double> &r) {
+        residuals(steppedSheets(*model, step.data()), samples, used, r);
+    };
+    problem.accept = [&](const std::vector<double> &step) {
+        *model = steppedSheets(*model, step.data());
+    };
+    return std::isfinite(minimise(problem));
 }
 
 } // namespace
@@ -194,7 +137,7 @@ bool levenbergMarquardt(const std::vector<SheetSample> &samples, const std::vect
 SheetFitResult fitSheets(const std::vector<SheetSample> &samples, double edgePosition)
 {
     SheetFitResult result;
-    if (samples.size() < size_t(kParameters) * 2) {
+    if (samples.size() < 12) {
         result.error = QString("%1 corners with a projected position: too few to place the "
                                "light sheets")
                            .arg(samples.size());

@@ -43,9 +43,6 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
 // hard links included).
 bool sameExistingFile(const QString &a, const QString &b);
 
-// Removes the file `path` names (by its own bytes); true when removed.
-bool removeFileNamed(const QString &path);
-
 // The text for a refused non-regular file.
 QString notRegularFileText();
 
@@ -59,9 +56,10 @@ bool isRegularFile(const QString &path);
 // its owner chose.
 bool isForeignLinkInSharedFolder(const QString &path);
 
-// Writes `bytes` as the file `path` through a new file beside it, renamed
-// into place once complete: a link at `path` is replaced, never written
-// through, and a write that fails part-way leaves any file there as it was.
+// Writes `bytes` as the file `path` through a new file beside it (its name
+// fits wherever the target's does), renamed into place once complete: a link
+// at `path` is replaced, never written through, and a write that fails
+// part-way leaves any file there as it was.
 // On failure returns false with the reason in *error, and *notMade (when
 // given) true if not even the new file could be made (no such folder, no
 // right to write there): the name's fault rather than the write's.

@@ -111,11 +111,6 @@ RegularOpen openRegularOnPlatform(QFile &file, const QString &path, QIODevice::O
     return RegularOpen::Opened;
 }
 
-bool removeFileNamed(const QString &path)
-{
-    return !path.isEmpty() && ::unlink(fileNameBytes(path).constData()) == 0;
-}
-
 bool sameExistingFile(const QString &a, const QString &b)
 {
     struct stat sa, sb;

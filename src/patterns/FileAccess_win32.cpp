@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <fcntl.h>
 #include <io.h>
@@ -41,6 +40,25 @@ bool attributesNotRegular(DWORD attributes)
 {
     return attributes &
            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE);
+}
+
+// A name of the temporary file beside `path` for this attempt: the target's
+// name with ".tmp<pid>-<attempt>" added, cut short where that would pass the
+// 255 UTF-16 units a name may have, so that it fits whenever the target's
+// name does.
+QString temporaryBeside(const QString &path, int attempt)
+{
+    constexpr int kNameMax = 255;
+    const QFileInfo info(path);
+    const QString suffix = QStringLiteral(".tmp%1-%2").arg(GetCurrentProcessId()).arg(attempt);
+    QString name = info.fileName();
+    if (name.size() + suffix.size() > kNameMax) {
+        int keep = qMax(kNameMax - suffix.size(), 0);
+        if (keep > 0 && name.at(keep).isLowSurrogate())
+            --keep; // not between the halves of a character
+        name.truncate(keep);
+    }
+    return info.dir().filePath(name + suffix);
 }
 
 } // namespace
@@ -104,11 +122,6 @@ RegularOpen openRegularOnPlatform(QFile &file, const QString &path, QIODevice::O
     return RegularOpen::Opened;
 }
 
-bool removeFileNamed(const QString &path)
-{
-    return QFile::remove(path);
-}
-
 bool sameExistingFile(const QString &a, const QString &b)
 {
     const QFileInfo x(a), y(b);
@@ -131,18 +144,38 @@ bool replaceFileWith(const QString &path, const QByteArray &bytes, QString *erro
 {
     if (notMade)
         *notMade = false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    QFile file;
+    QString temporary;
+    for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
+        temporary = temporaryBeside(path, attempt);
+        file.setFileName(temporary);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !QFileInfo::exists(temporary))
+            break;
+    }
+    if (!file.isOpen()) {
         *error = file.errorString();
         if (notMade)
             *notMade = true;
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size() ||
-        !file.commit()) {
-        *error = file.error() != QFileDevice::NoError ? file.errorString()
-                                                      : QStringLiteral("the file was cut short");
-        file.cancelWriting();
+    auto fail = [&](const QString &why) {
+        file.close();
+        QFile::remove(temporary);
+        *error = why;
+        return false;
+    };
+    // What is on disk is compared with what was meant to be.
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size())
+        return fail(file.error() != QFileDevice::NoError
+                        ? file.errorString()
+                        : QStringLiteral("the file was cut short"));
+    if (!FlushFileBuffers(HANDLE(_get_osfhandle(file.handle()))))
+        return fail(qt_error_string(int(GetLastError())));
+    file.close();
+    if (!MoveFileExW(wide(temporary).c_str(), wide(path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = qt_error_string(int(GetLastError()));
+        QFile::remove(temporary);
         return false;
     }
     return true;

@@ -104,7 +104,7 @@ bool PatternFileWriter::discardIfEmpty()
 {
     bool removed = false;
     if (file.isOpen() && file.size() == 0 && openFileStillAt(file, path))
-        removed = removeFileNamed(path);
+        removed = removeOpenFile(file, path);
     close();
     return removed;
 }

@@ -49,4 +49,8 @@ int storedLineEndBytes();
 // it while this one waited for the lock.
 bool openFileStillAt(QFile &file, const QString &path);
 
+// Removes the open file `path` names, so that a writer waiting for its lock
+// finds the name no longer its file; true when removed.
+bool removeOpenFile(QFile &file, const QString &path);
+
 #endif

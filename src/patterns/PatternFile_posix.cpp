@@ -73,6 +73,12 @@ int storedLineEndBytes()
     return 1;
 }
 
+bool removeOpenFile(QFile &file, const QString &path)
+{
+    Q_UNUSED(file);
+    return ::unlink(fileNameBytes(path).constData()) == 0;
+}
+
 bool openFileStillAt(QFile &file, const QString &path)
 {
     struct stat open, named;

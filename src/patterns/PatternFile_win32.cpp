@@ -4,6 +4,8 @@
 
 #include "PatternFilePlatform.h"
 
+#include <QDir>
+
 #include <io.h>
 #include <windows.h>
 
@@ -23,6 +25,11 @@ OVERLAPPED lockedByte()
 HANDLE handleOf(QFile &file)
 {
     return HANDLE(_get_osfhandle(file.handle()));
+}
+
+std::wstring wide(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
 }
 
 } // namespace
@@ -71,11 +78,34 @@ int storedLineEndBytes()
 
 bool openFileStillAt(QFile &file, const QString &path)
 {
-    // Removed while open, a file lingers, pending deletion, until its last
-    // handle closes.
-    Q_UNUSED(path);
-    FILE_STANDARD_INFO info;
-    if (!GetFileInformationByHandleEx(handleOf(file), FileStandardInfo, &info, sizeof info))
+    BY_HANDLE_FILE_INFORMATION open;
+    if (!GetFileInformationByHandle(handleOf(file), &open))
         return true; // nothing better to go on
-    return !info.DeletePending;
+    // Opened by name again (a name removed while open refuses that) and
+    // compared by volume and file index.
+    const HANDLE named = CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION there;
+    const bool same = GetFileInformationByHandle(named, &there) &&
+                      there.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+                      there.nFileIndexHigh == open.nFileIndexHigh &&
+                      there.nFileIndexLow == open.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
+bool removeOpenFile(QFile &file, const QString &path)
+{
+    // A file removed while other handles hold it keeps its name until the
+    // last one closes, and a waiting writer would take it for its own: it
+    // is moved aside first, then removed.
+    Q_UNUSED(file);
+    const std::wstring aside = wide(path + QStringLiteral(".removed%1").arg(GetCurrentProcessId()));
+    if (!MoveFileExW(wide(path).c_str(), aside.c_str(), 0))
+        return false;
+    DeleteFileW(aside.c_str());
+    return true;
 }

@@ -29,7 +29,7 @@ ScanTiming computeScanTiming(float scanValue)
     t.halfPeriod = t.period * 0.5f;
     t.fullAngle = float(kPi * double(kFullScanAngleDeg) / 180.0);
     t.halfAngle = t.fullAngle * 0.5f;
-    t.tanHalfAngle = std::tan(t.halfAngle);
+    t.tanHalfAngle = singleTan(t.halfAngle);
     t.omega = (kPi * 2.0) / double(t.period);
     t.edgePosition = std::tan(std::sin(t.omega * double(kHalfWindowNs)) * double(t.halfAngle));
     return t;

@@ -1,7 +1,7 @@
 // Decoding camera captures of projected sets, against the renderer's truth:
 // position accuracy, validity where the scene is shadowed or saturated, the
 // set combinations refused, and the burn check naming captures that do not
-// show their page.
+// show their page, and passing good ones however dim or blurred.
 #include "analysis/CaptureCheck.h"
 #include "analysis/CaptureDecoder.h"
 #include "support/core/CaptureRenderer.h"
@@ -335,6 +335,66 @@ private slots:
         }
         if (fault == 3)
             QVERIFY(c.runBackShare > 2 * kMaxRunBackShare);
+    }
+
+    // Good captures the check must not fail: a far board whose light
+    // reference reads some 12 DN, where noise alone keeps the references
+    // from matching their pages to 0.9; and captures blurred over some ten
+    // pixel footprints, which the check's blur must follow. A swap in the
+    // dim set is still named.
+    void checkFollowsNoiseAndBlur_data()
+    {
+        QTest::addColumn<QStringList>("file");
+        QTest::addColumn<double>("exposure");
+        QTest::addColumn<double>("blur");
+        QTest::addColumn<bool>("swapped"); // the first two phase captures
+        QTest::addColumn<double>("leastMatch");
+        const QStringList board{"gray:7", "phase:4x64", "dark", "light"};
+        QTest::newRow("dim board") << board << 12.0 / 255 << 1.0 << false << 0.8;
+        QTest::newRow("dim board, swapped") << board << 12.0 / 255 << 1.0 << true << 0.0;
+        QTest::newRow("blurred") << QStringList{"gray:4", "phase:4x8", "dark", "light"} << 0.85
+                                 << 10.0 << false << 0.95;
+    }
+    void checkFollowsNoiseAndBlur()
+    {
+        QFETCH(QStringList, file);
+        QFETCH(double, exposure);
+        QFETCH(double, blur);
+        QFETCH(bool, swapped);
+        QFETCH(double, leastMatch);
+        const ScanTiming t = computeScanTiming(kScanValue);
+        const GeneratedFile f = generatedFile(t, file);
+        const int phase = file[0].section(':', 1).toInt(); // its first page, 0-based
+        std::vector<std::vector<int>> shown = f.pages;
+        if (swapped)
+            std::swap(shown[size_t(phase)], shown[size_t(phase) + 1]);
+        CaptureScene scene;
+        scene.blurPixels = blur;
+        if (exposure < 0.1) {
+            scene.exposure = exposure;
+            scene.ambient = 0.004;
+            scene.noise = 0.002;
+            scene.shotNoise = 0.0002;
+        }
+        const RenderedCaptures r = renderCaptures(scene, t, shown);
+        const CaptureDecoder decoder(planOf(f), t);
+        const DecodedPositions d = decoder.decode(r.planes(), r.width, r.height);
+        const CaptureCheckResult c =
+            checkCaptures(decoder, f.pages, r.planes(), r.width, r.height, d);
+        const QByteArray problems = c.problems.join(" | ").toUtf8();
+        QVERIFY2(c.consistent != swapped, problems.constData());
+        if (swapped) {
+            QVERIFY2(c.problems.first().startsWith(
+                         QString("capture %1 shows page %2").arg(phase + 1).arg(phase + 2)),
+                     problems.constData());
+            return;
+        }
+        for (const PageMatch &m : c.pages)
+            QVERIFY2(m.match >= leastMatch, qPrintable(QString::number(m.match)));
+        // The dim light reference is below the plain threshold: the row
+        // tests what it should.
+        if (exposure < 0.1)
+            QVERIFY(c.pages.back().match < kMinPageMatch);
     }
 };
 

@@ -134,8 +134,9 @@ private slots:
         QTest::newRow("square 3105 S105")
             << "square" << 3105.0f << 105 << QByteArray("e4cca8ac53f46513");
         QTest::newRow("square 11932 S46")
-            << "square" << 11932.0f << 46 << QByteArray("81d80cc0f6e4f64f");
+            << "square" << 11932.0f << 46 << QByteArray("41a08bc5adfe1a14");
         QTest::newRow("gray 8246 M10") << "gray" << 8246.0f << 10 << QByteArray("1a985bd32e43ef0d");
+        QTest::newRow("gray 2304 M4") << "gray" << 2304.0f << 4 << QByteArray("189280b4657ffa77");
         QTest::newRow("gray 11447 M10")
             << "gray" << 11447.0f << 10 << QByteArray("2b8e4501159c70ff");
     }

@@ -60,6 +60,15 @@ private slots:
         QVERIFY(order[2] - order[1] >= 3);
     }
 
+    // Steps whose crossing lies so near a sample instant that the last bit
+    // of the arcsine or arctangent decides the sample: the nearest float
+    // gives these, a library's single-precision function gave the one before.
+    void crossingsOnTheNearestFloat()
+    {
+        QCOMPARE(projectedSampleOrder(computeScanTiming(2775.0f))[219], 221);
+        QCOMPARE(projectedSampleOrder(computeScanTiming(10057.0f))[120], 144);
+    }
+
     void evenStripesComeOutEven()
     {
         const ScanTiming t = computeScanTiming(10000.0f);

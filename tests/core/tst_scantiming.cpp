@@ -2,6 +2,7 @@
 // segment assignment against the plain in-order test of every segment.
 #include "patterns/Generators.h"
 #include "patterns/ScanTiming.h"
+#include "patterns/SingleMath.h"
 
 #include <QtTest>
 
@@ -58,6 +59,20 @@ private slots:
         const float r = squareEdgeRatio(t);
         QVERIFY(std::fabs(r - 0.6737183f) < 1e-7f);
         QCOMPARE(bits(phaseEdgeRatio(t)), bits(double(r)));
+    }
+
+    // The math is the float nearest the exact value on every platform, also
+    // where double arctangent returns exactly the midpoint between two
+    // floats (so that rounding it is wrong), and at the edges of the domain.
+    void singleMathNearestFloat()
+    {
+        QCOMPARE(bits(singleAtan(0x1.1ad646p-4f)), bits(0x1.1a6386p-4f));
+        QCOMPARE(bits(singleAtan(-0.0f)), bits(-0.0f));
+        QCOMPARE(bits(singleAtan(-INFINITY)), bits(-0x1.921fb6p0f));
+        QCOMPARE(bits(singleAsin(1.0f)), bits(0x1.921fb6p0f));
+        QVERIFY(std::isnan(singleAsin(1.0000001f)));
+        QVERIFY(std::isnan(singleTan(INFINITY)));
+        QCOMPARE(bits(singleTan(computeScanTiming(8000.0f).halfAngle)), 0x3EEEBFE1u);
     }
 
     void modelAt10000And16276()

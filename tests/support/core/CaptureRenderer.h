@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <array>
 #include <vector>
 
 struct CaptureScene {
@@ -119,3 +120,61 @@ double wrongStripeShare(const RenderedCaptures &r, const ScanTiming &timing,
                         const std::vector<float> &position, const std::vector<quint8> &valid);
 
 #endif
+
+// A rig in 3-D, in the camera's frame (x right, y down, z forward, mm): a
+// camera with lens distortion at the origin and the projector's mirror
+// beside it, sweeping sheets about its axis; boards, planes, spheres and
+// boxes before them. The truth per pixel is its depth and projected
+// position; the projector's light is shadowed by whatever lies between the
+// mirror and a surface.
+struct RigVec {
+    double x = 0.0, y = 0.0, z = 0.0;
+};
+
+struct RigCamera {
+    int width = 640;
+    int height = 512;
+    double fx = 900.0, fy = 905.0, cx = 322.0, cy = 251.0;
+    std::array<double, 5> distortion{{-0.15, 0.12, 0.0008, -0.0005, 0.0}}; // k1 k2 p1 p2 k3
+};
+
+struct RigProjector {
+    RigVec mirror{200.0, 0.0, 0.0}; // the beams leave the axis here
+    RigVec axis{0.0, 1.0, 0.0};     // sheets turn about it; deflection grows towards axis x forward
+    RigVec target{0.0, 0.0, 675.0}; // the undeflected beam points here
+    double amplitude = 1.0;         // real deflection = amplitude x model's + zero
+    double zero = 0.0;              // radians
+};
+
+struct RigObject {
+    enum Kind { Plane, Sphere, Box, Board } kind = Plane;
+    RigVec a;      // Plane, Board: a point (Board: corner 0); Sphere: centre; Box: low corner
+    RigVec b;      // Plane: normal; Box: high corner
+    RigVec bx, by; // Board: unit directions of its rows and columns
+    double radius = 0.0;
+    int cols = 9, rows = 6; // Board: inner corners
+    double square = 25.0;   // Board: mm
+    double albedo = 0.8;
+};
+
+struct RigScene {
+    RigCamera camera;
+    RigProjector projector;
+    std::vector<RigObject> objects;
+    CaptureScene look; // spot, blur, exposure, noise, bits ...; its geometry unused
+};
+
+struct RigRender {
+    RenderedCaptures captures; // truth: u at each pixel's centre
+    std::vector<float> depth;  // z at each pixel's centre, NaN where nothing is hit
+};
+
+RigRender renderRig(const RigScene &scene, const ScanTiming &timing,
+                    const std::vector<std::vector<int>> &pages);
+
+// A board of cols x rows inner corners at `distance` on the camera's axis,
+// turned by `tiltX` and `tiltY` degrees, shifted by (dx, dy) mm.
+RigObject boardAt(double distance, double tiltX, double tiltY, double dx = 0.0, double dy = 0.0,
+                  int cols = 9, int rows = 6, double square = 25.0);
+// Eight board poses between 550 and 800 mm, tilted up to 30 degrees.
+std::vector<RigObject> eightBoardPoses();
