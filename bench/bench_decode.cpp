@@ -10,6 +10,7 @@
 #include "analysis/CaptureCheck.h"
 #include "analysis/CaptureDecoder.h"
 #include "analysis/CaptureImages.h"
+#include "analysis/CaptureStack.h"
 #include "patterns/Generators.h"
 #include "support/core/CaptureRenderer.h"
 
@@ -108,10 +109,32 @@ void BM_ReadImages(benchmark::State &state)
     }
 }
 
+// As dvkctl decode does it: each capture read into the stack (in memory),
+// then decoded band by band; compare with BM_ReadImages + BM_Decode.
+void BM_ReadAndDecodeBands(benchmark::State &state)
+{
+    const Fixture &f = fixture();
+    const CaptureDecoder decoder(f.plan, computeScanTiming(kScanValue));
+    const QSize size(f.captures.width, f.captures.height);
+    for (auto _ : state) {
+        CaptureStack stack(size, f.dir.filePath("scratch"), qint64(1) << 30);
+        QString why;
+        for (const QString &path : f.files)
+            if (!stack.add(path, &why))
+                state.SkipWithError("cannot read a capture");
+        DecodedPositions d;
+        CaptureGrid grid;
+        if (!decodeStack(decoder, stack, &d, &grid, &why))
+            state.SkipWithError("cannot decode");
+        benchmark::DoNotOptimize(d.validCount);
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Check)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadImages)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadAndDecodeBands)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

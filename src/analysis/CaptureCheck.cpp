@@ -149,6 +149,13 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
                                  const std::vector<const float *> &captures, int width, int height,
                                  const DecodedPositions &decoded)
 {
+    return checkCaptures(decoder, file, subsample(captures, width, height), decoded);
+}
+
+CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
+                                 const std::vector<std::vector<int>> &file, const CaptureGrid &grid,
+                                 const DecodedPositions &decoded)
+{
     CaptureCheckResult result;
     const std::vector<int> ownPage = ownPagesOf(decoder.plan());
     const int count = int(ownPage.size());
@@ -157,7 +164,6 @@ CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
         return uncheckable(ownPage, result);
 
     const PageLight light(file, decoder.cellEdges());
-    const Grid grid = subsample(captures, width, height);
     const Explained explained = explainCaptures(decoder, light, grid, ownPage, decoded.noise);
     const Explanation &best = explained.best;
 

@@ -51,12 +51,34 @@ struct CaptureCheckResult {
     QStringList problems;
 };
 
+// The captures as the check reads them: every stride-th pixel of each axis
+// (captureGridStride), from the first.
+struct CaptureGrid {
+    int width = 0;
+    int height = 0;
+    int stride = 1;
+    std::vector<std::vector<float>> planes;
+
+    std::vector<const float *> pointers(const std::vector<int> &order) const
+    {
+        std::vector<const float *> list;
+        for (int c : order)
+            list.push_back(planes[size_t(c)].data());
+        return list;
+    }
+};
+int captureGridStride(int width, int height);
+
 // file: every page of the pattern file, kSamplesPerPage values each (a
 // shorter last page is padded with 0). captures as for CaptureDecoder::decode,
 // decoded: its result for them.
 CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
                                  const std::vector<std::vector<int>> &file,
                                  const std::vector<const float *> &captures, int width, int height,
+                                 const DecodedPositions &decoded);
+// The same from the captures' grid alone, for captures never held whole.
+CaptureCheckResult checkCaptures(const CaptureDecoder &decoder,
+                                 const std::vector<std::vector<int>> &file, const CaptureGrid &grid,
                                  const DecodedPositions &decoded);
 
 // Positions against the direction they run in: along each line of pixels

@@ -16,8 +16,7 @@ constexpr qint64 kCheckPixels = 65536;
 Grid subsample(const std::vector<const float *> &captures, int width, int height)
 {
     Grid g;
-    const qint64 pixels = qint64(width) * height;
-    g.stride = std::max(1, int(std::ceil(std::sqrt(double(pixels) / double(kCheckPixels)))));
+    g.stride = captureGridStride(width, height);
     g.width = (width + g.stride - 1) / g.stride;
     g.height = (height + g.stride - 1) / g.stride;
     for (const float *c : captures) {
@@ -108,3 +107,10 @@ std::vector<double> scaledValues(const std::vector<Sample> &samples,
 }
 
 } // namespace capturecheck
+
+int captureGridStride(int width, int height)
+{
+    const qint64 pixels = qint64(width) * height;
+    return std::max(1,
+                    int(std::ceil(std::sqrt(double(pixels) / double(capturecheck::kCheckPixels)))));
+}

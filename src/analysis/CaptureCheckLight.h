@@ -5,6 +5,7 @@
 // lights them, averaged over what each pixel covers of the window, and the
 // pixels it looks at. Shared by the check's files only.
 
+#include "CaptureCheck.h"
 #include "CaptureDecoder.h"
 
 #include <algorithm>
@@ -17,21 +18,7 @@ namespace capturecheck
 constexpr int kBinColumns = 8;
 constexpr int kBins = kSamplesPerPage / kBinColumns;
 
-// Every stride-th pixel of each axis of the captures.
-struct Grid {
-    int width = 0;
-    int height = 0;
-    int stride = 1;
-    std::vector<std::vector<float>> planes;
-
-    std::vector<const float *> pointers(const std::vector<int> &order) const
-    {
-        std::vector<const float *> list;
-        for (int c : order)
-            list.push_back(planes[size_t(c)].data());
-        return list;
-    }
-};
+using Grid = CaptureGrid;
 
 Grid subsample(const std::vector<const float *> &captures, int width, int height);
 

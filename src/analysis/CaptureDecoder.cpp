@@ -24,10 +24,26 @@ constexpr float kBitMargin = 3.5f;
 // Entries of the sampled-to-played position table over [-1.25, 1.25].
 constexpr int kPlayedTableSize = 8192;
 
-// Bands of up to this many rows decode on one thread; larger ones on two.
-constexpr int kRowsPerThread = 192;
+// Bands of up to this many pixels decode on one thread; larger ones on two.
+constexpr size_t kPixelsPerThread = 192 * 1280;
 // The threshold is set from about this many pixels spread over the image.
 constexpr size_t kThresholdSamples = 65536;
+
+// The extent in u of each segment: from the first cell to the last it
+// plays in.
+void segmentExtents(const std::vector<double> &uEdges, const SegmentAssignment &a,
+                    std::vector<float> &lo, std::vector<float> &hi)
+{
+    lo.assign(size_t(a.segmentCount), std::numeric_limits<float>::infinity());
+    hi.assign(size_t(a.segmentCount), -std::numeric_limits<float>::infinity());
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        const int j = a.segmentOfSample[size_t(i)];
+        if (j < 0)
+            continue;
+        lo[size_t(j)] = std::min(lo[size_t(j)], float(uEdges[size_t(i)]));
+        hi[size_t(j)] = std::max(hi[size_t(j)], float(uEdges[size_t(i) + 1]));
+    }
+}
 
 } // namespace
 
@@ -38,47 +54,15 @@ CaptureDecoder::CaptureDecoder(const CapturePlan &plan, const ScanTiming &t) : p
     for (size_t i = 0; i < x.size(); ++i)
         uEdges[i] = x[i] / t.edgePosition;
 
-    // A phase sample holds, over its whole cell, the value computed for the
-    // cell's start; seen through the camera's blur the steps average out to
-    // the computed phase at the cell's centre. The sampled position is the
-    // generator's phase argument over S pi: x / (rho tan(theta)).
-    const double rho = phaseEdgeRatio(t);
-    std::vector<double> sampled(kSamplesPerPage), played(kSamplesPerPage);
-    for (int i = 0; i < kSamplesPerPage; ++i) {
-        sampled[size_t(i)] = x[size_t(i)] / (rho * double(t.tanHalfAngle));
-        played[size_t(i)] = 0.5 * (uEdges[size_t(i)] + uEdges[size_t(i) + 1]);
-    }
-    tableStart = -1.25f;
-    tableStep = 2.5f / float(kPlayedTableSize - 1);
-    tableInvStep = 1.0f / tableStep;
-    tableLast = kPlayedTableSize - 1;
-    playedTable.resize(kPlayedTableSize);
-    for (int k = 0; k < kPlayedTableSize; ++k) {
-        const double s = double(tableStart) + double(k) * double(tableStep);
-        const auto it = std::upper_bound(sampled.begin(), sampled.end(), s);
-        const size_t i = size_t(std::clamp(int(it - sampled.begin()) - 1, 0, kSamplesPerPage - 2));
-        const double f = (s - sampled[i]) / (sampled[i + 1] - sampled[i]);
-        playedTable[size_t(k)] = float(played[i] + f * (played[i + 1] - played[i]));
-    }
+    buildPlayedTable(t, x);
 
-    auto extents = [&](const SegmentAssignment &a, std::vector<float> &lo, std::vector<float> &hi) {
-        lo.assign(size_t(a.segmentCount), std::numeric_limits<float>::infinity());
-        hi.assign(size_t(a.segmentCount), -std::numeric_limits<float>::infinity());
-        for (int i = 0; i < kSamplesPerPage; ++i) {
-            const int j = a.segmentOfSample[size_t(i)];
-            if (j < 0)
-                continue;
-            lo[size_t(j)] = std::min(lo[size_t(j)], float(uEdges[size_t(i)]));
-            hi[size_t(j)] = std::max(hi[size_t(j)], float(uEdges[size_t(i) + 1]));
-        }
-    };
     if (p.gray >= 0) {
         grayBits = p.sets[size_t(p.gray)].pattern.bits;
         const int n = 1 << grayBits;
         stripeOfCode.resize(size_t(n));
         for (int g = 0; g < n; ++g)
             stripeOfCode[size_t(g)] = grayCodeStripe(g);
-        extents(grayCodeSegments(t, grayBits), stripeLo, stripeHi);
+        segmentExtents(uEdges, grayCodeSegments(t, grayBits), stripeLo, stripeHi);
         lowerBit.assign(size_t(n), -1);
         upperBit.assign(size_t(n), -1);
         lowerLit.assign(size_t(n), 0);
@@ -111,10 +95,36 @@ CaptureDecoder::CaptureDecoder(const CapturePlan &plan, const ScanTiming &t) : p
     }
     if (p.square >= 0) {
         squarePeriods = p.sets[size_t(p.square)].pattern.stripes;
-        extents(squareWaveSegments(t, squarePeriods), segmentLo, segmentHi);
+        segmentExtents(uEdges, squareWaveSegments(t, squarePeriods), segmentLo, segmentHi);
     }
     if (p.fine >= 0)
         periods = p.sets[size_t(p.fine)].pattern.stripes;
+}
+
+// A phase sample holds, over its whole cell, the value computed for the
+// cell's start; seen through the camera's blur the steps average out to the
+// computed phase at the cell's centre. The sampled position is the
+// generator's phase argument over S pi: x / (rho tan(theta)).
+void CaptureDecoder::buildPlayedTable(const ScanTiming &t, const std::vector<double> &x)
+{
+    const double rho = phaseEdgeRatio(t);
+    std::vector<double> sampled(kSamplesPerPage), played(kSamplesPerPage);
+    for (int i = 0; i < kSamplesPerPage; ++i) {
+        sampled[size_t(i)] = x[size_t(i)] / (rho * double(t.tanHalfAngle));
+        played[size_t(i)] = 0.5 * (uEdges[size_t(i)] + uEdges[size_t(i) + 1]);
+    }
+    tableStart = -1.25f;
+    tableStep = 2.5f / float(kPlayedTableSize - 1);
+    tableInvStep = 1.0f / tableStep;
+    tableLast = kPlayedTableSize - 1;
+    playedTable.resize(kPlayedTableSize);
+    for (int k = 0; k < kPlayedTableSize; ++k) {
+        const double s = double(tableStart) + double(k) * double(tableStep);
+        const auto it = std::upper_bound(sampled.begin(), sampled.end(), s);
+        const size_t i = size_t(std::clamp(int(it - sampled.begin()) - 1, 0, kSamplesPerPage - 2));
+        const double f = (s - sampled[i]) / (sampled[i + 1] - sampled[i]);
+        playedTable[size_t(k)] = float(played[i] + f * (played[i + 1] - played[i]));
+    }
 }
 
 void CaptureDecoder::decodeRow(const Roles &r, size_t offset, int width, Row &row) const
@@ -253,7 +263,7 @@ void CaptureDecoder::decodeBand(const std::vector<const float *> &captures, int 
     Tally first, second;
     first.setValid.assign(p.sets.size(), 0);
     second.setValid.assign(p.sets.size(), 0);
-    if (rows >= 2 * kRowsPerThread && std::thread::hardware_concurrency() > 1) {
+    if (rows >= 2 && count >= 2 * kPixelsPerThread && std::thread::hardware_concurrency() > 1) {
         const int split = rows / 2;
         std::exception_ptr failure;
         std::thread other([&] {

@@ -160,6 +160,7 @@ public:
     }
 
 private:
+    void buildPlayedTable(const ScanTiming &t, const std::vector<double> &x);
     struct Roles;
     struct Row;
     // One row: the steps below, in this order, each filling its part of row.

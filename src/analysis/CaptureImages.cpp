@@ -39,72 +39,79 @@ QRgb falseColour(float u)
 
 } // namespace
 
-CaptureImage captureFromImage(const QImage &source)
+QImage captureReadyImage(const QImage &source)
 {
-    CaptureImage c;
-    c.width = source.width();
-    c.height = source.height();
-    c.grey.resize(size_t(c.width) * size_t(c.height));
-    float *out = c.grey.data();
-    const int w = c.width;
     switch (source.format()) {
     case QImage::Format_Grayscale8:
-        for (int y = 0; y < c.height; ++y) {
-            const uchar *line = source.constScanLine(y);
-            for (int x = 0; x < w; ++x)
-                *out++ = float(line[x]) / 255.0f;
-        }
-        return c;
     case QImage::Format_Grayscale16:
-        c.bits = 16;
-        for (int y = 0; y < c.height; ++y) {
-            const quint16 *line = reinterpret_cast<const quint16 *>(source.constScanLine(y));
-            for (int x = 0; x < w; ++x)
-                *out++ = float(line[x]) / 65535.0f;
-        }
-        return c;
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGB32:
+        return source;
     default:
         break;
     }
-    if (source.depth() > 32) {
-        // 16 bits per channel.
-        c.bits = 16;
-        const QImage image = source.convertToFormat(QImage::Format_RGBX64);
-        for (int y = 0; y < c.height; ++y) {
-            const QRgba64 *line = reinterpret_cast<const QRgba64 *>(image.constScanLine(y));
-            for (int x = 0; x < w; ++x) {
-                const QRgba64 p = line[x];
-                const bool clipped = p.red() == 65535 || p.green() == 65535 || p.blue() == 65535;
-                *out++ = clipped ? 1.0f
-                                 : (kRed * float(p.red()) + kGreen * float(p.green()) +
-                                    kBlue * float(p.blue())) /
-                                       65535.0f;
-            }
-        }
-        return c;
+    if (source.depth() > 32)
+        return source.convertToFormat(QImage::Format_RGBX64); // 16 bits per channel
+    if (source.isGrayscale())
+        return source.convertToFormat(QImage::Format_Grayscale8); // a grey palette
+    return source.convertToFormat(QImage::Format_RGB32);
+}
+
+void captureRow(const QImage &image, int y, float *out)
+{
+    const int w = image.width();
+    switch (image.format()) {
+    case QImage::Format_Grayscale8: {
+        const uchar *line = image.constScanLine(y);
+        for (int x = 0; x < w; ++x)
+            out[x] = float(line[x]) / 255.0f;
+        return;
     }
-    if (source.isGrayscale()) {
-        // Indexed or one-bit images with a grey palette.
-        const QImage image = source.convertToFormat(QImage::Format_Grayscale8);
-        for (int y = 0; y < c.height; ++y) {
-            const uchar *line = image.constScanLine(y);
-            for (int x = 0; x < w; ++x)
-                *out++ = float(line[x]) / 255.0f;
-        }
-        return c;
+    case QImage::Format_Grayscale16: {
+        const quint16 *line = reinterpret_cast<const quint16 *>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            out[x] = float(line[x]) / 65535.0f;
+        return;
     }
-    const QImage image = source.convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < c.height; ++y) {
+    case QImage::Format_RGBX64: {
+        const QRgba64 *line = reinterpret_cast<const QRgba64 *>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const QRgba64 p = line[x];
+            const bool clipped = p.red() == 65535 || p.green() == 65535 || p.blue() == 65535;
+            out[x] = clipped ? 1.0f
+                             : (kRed * float(p.red()) + kGreen * float(p.green()) +
+                                kBlue * float(p.blue())) /
+                                   65535.0f;
+        }
+        return;
+    }
+    default: {
         const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < w; ++x) {
             const QRgb p = line[x];
             const bool clipped = qRed(p) == 255 || qGreen(p) == 255 || qBlue(p) == 255;
-            *out++ = clipped ? 1.0f
+            out[x] = clipped ? 1.0f
                              : (kRed * float(qRed(p)) + kGreen * float(qGreen(p)) +
                                 kBlue * float(qBlue(p))) /
                                    255.0f;
         }
+        return;
     }
+    }
+}
+
+CaptureImage captureFromImage(const QImage &source)
+{
+    const QImage image = captureReadyImage(source);
+    CaptureImage c;
+    c.width = image.width();
+    c.height = image.height();
+    c.bits = image.format() == QImage::Format_Grayscale16 || image.format() == QImage::Format_RGBX64
+                 ? 16
+                 : 8;
+    c.grey.resize(size_t(c.width) * size_t(c.height));
+    for (int y = 0; y < c.height; ++y)
+        captureRow(image, y, c.grey.data() + size_t(y) * size_t(c.width));
     return c;
 }
 
@@ -135,17 +142,39 @@ bool openCapture(QFile &file, QImageReader &reader, const QString &path, QSize *
     return true;
 }
 
+// What reading a capture of `format` takes at its peak: the decoded image,
+// and its copy where it needs converting. A format the header does not tell
+// is taken at the widest, 16 bits per channel with alpha.
+qint64 readingBytes(QImage::Format format, const QSize &size)
+{
+    const qint64 pixels = qint64(size.width()) * size.height();
+    const int bits =
+        format == QImage::Format_Invalid ? 64 : int(QImage::toPixelFormat(format).bitsPerPixel());
+    qint64 bytes = pixels * std::max(bits, 8) / 8;
+    const QImage::Format ready =
+        format == QImage::Format_Invalid || bits > 32 ? QImage::Format_RGBX64 : format;
+    if (ready != QImage::Format_Grayscale8 && ready != QImage::Format_Grayscale16 &&
+        ready != QImage::Format_RGBX64 && ready != QImage::Format_RGB32)
+        bytes += pixels * 4;
+    else if (format == QImage::Format_Invalid || (bits > 32 && format != QImage::Format_RGBX64))
+        bytes += pixels * 8;
+    return bytes;
+}
+
 } // namespace
 
-bool captureImageSize(const QString &path, QSize *size, QString *error)
+bool captureImageSize(const QString &path, QSize *size, QString *error, qint64 *readBytes)
 {
     QFile file;
     QImageReader reader;
-    return openCapture(file, reader, path, size, error);
+    if (!openCapture(file, reader, path, size, error))
+        return false;
+    if (readBytes)
+        *readBytes = readingBytes(reader.imageFormat(), *size);
+    return true;
 }
 
-bool readCaptureImage(const QString &path, const QSize &expected, CaptureImage *image,
-                      QString *error)
+bool readCaptureQImage(const QString &path, const QSize &expected, QImage *image, QString *error)
 {
     QFile file;
     QImageReader reader;
@@ -169,6 +198,16 @@ bool readCaptureImage(const QString &path, const QSize &expected, CaptureImage *
         *error = QStringLiteral("its pixels do not match the size its header gives");
         return false;
     }
+    *image = captureReadyImage(img);
+    return true;
+}
+
+bool readCaptureImage(const QString &path, const QSize &expected, CaptureImage *image,
+                      QString *error)
+{
+    QImage img;
+    if (!readCaptureQImage(path, expected, &img, error))
+        return false;
     *image = captureFromImage(img);
     return true;
 }
@@ -236,6 +275,16 @@ QStringList captureFilesIn(const QString &directory, QStringList *skipped)
 
 QByteArray float32Npy(const std::vector<float> &values, int height, int width)
 {
+    QByteArray bytes = float32NpyHeader(height, width);
+    const size_t count = values.size();
+    const int start = bytes.size();
+    bytes.resize(start + int(count * sizeof(float)));
+    qToLittleEndian<float>(values.data(), qsizetype(count), bytes.data() + start);
+    return bytes;
+}
+
+QByteArray float32NpyHeader(int height, int width)
+{
     QByteArray header = QString("{'descr': '<f4', 'fortran_order': False, 'shape': (%1, %2), }")
                             .arg(height)
                             .arg(width)
@@ -250,10 +299,6 @@ QByteArray float32Npy(const std::vector<float> &values, int height, int width)
     const quint16 length = qToLittleEndian(quint16(header.size()));
     bytes.append(reinterpret_cast<const char *>(&length), 2);
     bytes.append(header);
-    const size_t count = values.size();
-    const int start = bytes.size();
-    bytes.resize(start + int(count * sizeof(float)));
-    qToLittleEndian<float>(values.data(), qsizetype(count), bytes.data() + start);
     return bytes;
 }
 

@@ -31,12 +31,21 @@ constexpr qint64 kMaxCapturePixels = 100000000;
 // pixels; refuses a file that is not a regular file, whose size cannot be
 // told, or that has more than kMaxCapturePixels. On failure says why in
 // *error (without the path).
-bool captureImageSize(const QString &path, QSize *size, QString *error);
+// *readBytes (when given): the memory reading it takes at its peak.
+bool captureImageSize(const QString &path, QSize *size, QString *error,
+                      qint64 *readBytes = nullptr);
 // Reads a capture of the size `expected` (checked from the header before
 // decoding); on failure says why in *error (without the path).
 bool readCaptureImage(const QString &path, const QSize &expected, CaptureImage *image,
                       QString *error);
 CaptureImage captureFromImage(const QImage &image);
+// The same read as an image in one of the four formats captureRow takes
+// (grey 8 or 16 bits, RGB 8 or 16 bits per channel).
+bool readCaptureQImage(const QString &path, const QSize &expected, QImage *image, QString *error);
+QImage captureReadyImage(const QImage &source);
+// Row y of such an image as grey values (shares of full scale), as
+// CaptureImage holds them.
+void captureRow(const QImage &image, int y, float *out);
 
 // The image files of a directory (by extension: png, tif, tiff, jpg, jpeg,
 // bmp), in natural name order: digit runs compare as numbers, so
@@ -48,9 +57,12 @@ bool naturalLess(const QString &a, const QString &b);
 
 // A float32 height x width array in NumPy's format 1.0.
 QByteArray float32Npy(const std::vector<float> &values, int height, int width);
+// Its header alone: the little-endian float32 values follow it, row by row.
+QByteArray float32NpyHeader(int height, int width);
 // position.npy: float32 height x width in NumPy's format 1.0, NaN where not
 // valid.
 QByteArray positionNpy(const DecodedPositions &d);
+
 // position.png: 16-bit grey, 1 + round((u + 1) / 2 x 65534), 0 where not valid.
 QImage positionImage(const DecodedPositions &d);
 // valid.png: 8-bit grey, 255 where valid.

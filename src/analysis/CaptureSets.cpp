@@ -17,6 +17,45 @@ bool grayNumbers(int bits, int periods)
     return stripes >= 2 * periods && stripes % periods == 0;
 }
 
+// A fine set with more than one period needs a Gray code that numbers its
+// periods, with at least two stripes to a period.
+bool fineSetNumbered(const CapturePlan &p, QString *error)
+{
+    if (p.fine < 0 || p.sets[size_t(p.fine)].pattern.stripes <= 1)
+        return true;
+    const CaptureSetRequest &fine = p.sets[size_t(p.fine)];
+    const int periods = fine.pattern.stripes;
+    if (p.gray < 0) {
+        *error = QString("%1 repeats %2 times across the window: give a Gray-code set "
+                         "to number its periods")
+                     .arg(fine.text())
+                     .arg(periods);
+        return false;
+    }
+    const CaptureSetRequest &gray = p.sets[size_t(p.gray)];
+    const int stripes = 1 << gray.pattern.bits;
+    if (stripes < 2 * periods) {
+        *error = QString("%1 cannot number the %2 periods of %3: its %4 stripes give "
+                         "fewer than two per period, so a stripe index off by one "
+                         "at a stripe edge would shift a whole period")
+                     .arg(gray.text())
+                     .arg(periods)
+                     .arg(fine.text())
+                     .arg(stripes);
+        return false;
+    }
+    if (!grayNumbers(gray.pattern.bits, periods)) {
+        *error = QString("%1 cannot number the %2 periods of %3: %4 stripes do not "
+                         "divide into %2 whole periods")
+                     .arg(gray.text())
+                     .arg(periods)
+                     .arg(fine.text())
+                     .arg(stripes);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int CaptureSetRequest::patternCount() const
@@ -133,40 +172,8 @@ bool planCaptureDecode(const std::vector<CaptureSetRequest> &sets, CapturePlan *
 
     // The phase set places pixels when there is one; else the square wave.
     p.fine = p.phase >= 0 ? p.phase : p.square;
-    if (p.fine >= 0) {
-        const CaptureSetRequest &fine = sets[size_t(p.fine)];
-        const int periods = fine.pattern.stripes;
-        if (periods > 1) {
-            if (p.gray < 0) {
-                *error = QString("%1 repeats %2 times across the window: give a Gray-code set "
-                                 "to number its periods")
-                             .arg(fine.text())
-                             .arg(periods);
-                return false;
-            }
-            const CaptureSetRequest &gray = sets[size_t(p.gray)];
-            const int stripes = 1 << gray.pattern.bits;
-            if (stripes < 2 * periods) {
-                *error = QString("%1 cannot number the %2 periods of %3: its %4 stripes give "
-                                 "fewer than two per period, so a stripe index off by one "
-                                 "at a stripe edge would shift a whole period")
-                             .arg(gray.text())
-                             .arg(periods)
-                             .arg(fine.text())
-                             .arg(stripes);
-                return false;
-            }
-            if (!grayNumbers(gray.pattern.bits, periods)) {
-                *error = QString("%1 cannot number the %2 periods of %3: %4 stripes do not "
-                                 "divide into %2 whole periods")
-                             .arg(gray.text())
-                             .arg(periods)
-                             .arg(fine.text())
-                             .arg(stripes);
-                return false;
-            }
-        }
-    }
+    if (!fineSetNumbered(p, error))
+        return false;
     *plan = p;
     return true;
 }

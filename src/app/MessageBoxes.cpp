@@ -1,6 +1,7 @@
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QPushButton>
 
 namespace
@@ -12,17 +13,18 @@ QString trMain(const char *text)
 }
 
 // The box that QMessageBox's button-text overloads build, with room for an
-// informative text: custom buttons in order, the default by number, no escape.
+// informative text: custom buttons in order, the default by number, and the
+// button that Escape and the title bar's close press by number (-1: none).
 int customButtonBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                     const QString &text, const QStringList &buttons, int defaultButton,
-                    const QString &informative)
+                    const QString &informative, int escapeButton = -1)
 {
     QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
     QList<QPushButton *> added;
     for (const QString &label : buttons)
         added.append(box.addButton(label, QMessageBox::ActionRole));
     box.setDefaultButton(added.value(defaultButton));
-    box.setEscapeButton(nullptr);
+    box.setEscapeButton(added.value(escapeButton));
     if (!informative.isEmpty())
         box.setInformativeText(informative);
     box.exec();
@@ -66,10 +68,16 @@ void informationOk(QWidget *parent, const QString &text, const QString &informat
     standardBox(parent, QMessageBox::Information, trMain("提示"), text, informative);
 }
 
+QString fileDetail(const QString &path, const QString &reason)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    return reason.isEmpty() ? shown : shown + trMain("：") + reason;
+}
+
 int question(QWidget *parent, const QString &title, const QString &text)
 {
     return customButtonBox(parent, QMessageBox::Question, title, text,
-                           {trMain("确认"), trMain("取消")}, 0, QString());
+                           {trMain("确认"), trMain("取消")}, 0, QString(), 1);
 }
 
 } // namespace MessageBoxes

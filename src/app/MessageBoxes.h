@@ -20,7 +20,12 @@ int information(QWidget *parent, const QString &text, const QString &informative
 void warningOk(QWidget *parent, const QString &text, const QString &informative = QString());
 void informationOk(QWidget *parent, const QString &text, const QString &informative = QString());
 
-// The exit question: "确认" (returns 0, default) and "取消" (returns 1).
+// The line under "cannot open" or "cannot write" that says which file and
+// the system's reason.
+QString fileDetail(const QString &path, const QString &reason);
+
+// The exit question: "确认" (returns 0, default) and "取消" (returns 1), which
+// Escape and the title bar's close also answer.
 int question(QWidget *parent, const QString &title, const QString &text);
 
 } // namespace MessageBoxes

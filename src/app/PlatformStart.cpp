@@ -1,4 +1,4 @@
-#include "PlatformStart.h"
+#include "app/PlatformStart.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "PlatformStart.h"
-#include "QtTranslation.h"
-#include "mainwindow.h"
+#include "app/PlatformStart.h"
+#include "app/QtTranslation.h"
+#include "app/mainwindow.h"
 
 #include "patterns/FileAccess.h"
 

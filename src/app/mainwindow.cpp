@@ -1,17 +1,22 @@
 // The main window: construction, destruction, the close guard, the capture
 // of the canvas sizes and locking of the working controls.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
+#include "burn/WorkerThread.h"
 #include "serial/ProjectorQuery.h"
 #include "serial/SelectSerial.h"
 #include "serial/mySerial.h"
 #include "widgets/ReturnPressesButton.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIntValidator>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QThread>
 
 #include <algorithm>
@@ -28,20 +33,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // the layout would cut the canvases off and lay widgets over each other.
     ensurePolished();
     setMinimumSize(minimumSize().expandedTo(minimumSizeHint()));
+    fitToScreen();
     ui->label_Wave->installEventFilter(this);
     ui->label_Picture->installEventFilter(this);
 
     std::copy(std::begin(kProjectorQuery), std::end(kProjectorQuery), handshake);
 
     selectSerial = new SelectSerial;
-    QThread *discovery = new QThread(this);
-    selectSerialThread = discovery;
-    selectSerial->moveToThread(discovery);
-    connect(discovery, SIGNAL(started()), selectSerial, SLOT(Select()));
-    connect(discovery, SIGNAL(finished()), discovery, SLOT(deleteLater()));
-    connect(selectSerial, SIGNAL(QStringListSend(QStringList)), this,
-            SLOT(QStringListReceive(QStringList)));
-    discovery->start(QThread::InheritPriority);
+    connect(selectSerial, &SelectSerial::QStringListSend, this, &MainWindow::QStringListReceive);
+    // Runs until stopDiscovery interrupts it; the worker is freed by the
+    // destructor.
+    selectSerialThread = startWorkerThread(this, selectSerial, &SelectSerial::Select, nullptr,
+                                           [](QThread *thread) { thread->deleteLater(); });
 
     ui->lineEdit_NStepPhase->setValidator(new QIntValidator(1, 999, this));
     ui->lineEdit_StripeNum->setValidator(new QIntValidator(1, 999, this));
@@ -53,7 +56,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     if (!mySerialInstance)
         mySerialInstance = new mySerial(nullptr);
 
-    connect(this, SIGNAL(ErrorMessageSignal(int)), this, SLOT(ErrorMessage(int)));
+    connect(this, &MainWindow::ErrorMessageSignal, this, &MainWindow::ErrorMessage);
 
     for (QPushButton *button : findChildren<QPushButton *>())
         pressOnReturn(button);
@@ -73,6 +76,35 @@ MainWindow::~MainWindow()
     ui->label_Wave->removeEventFilter(this);
     ui->label_Picture->removeEventFilter(this);
     delete ui;
+}
+
+void MainWindow::fitToScreen()
+{
+    // The offscreen platform's screen is a placeholder nobody looks at.
+    const QScreen *shownOn = screen();
+    if (!shownOn || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return;
+    // The frame and title bar are the window manager's and unknown before
+    // the window is shown: leave room for a usual one.
+    const int border = style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QSize room =
+        shownOn->availableGeometry().size() - QSize(2 * border, titleBar + 2 * border);
+    if (minimumWidth() <= room.width() && minimumHeight() <= room.height()) {
+        resize(size().boundedTo(room));
+        return;
+    }
+    // The layout cannot shrink to this screen (a high scale on a small
+    // one): the content scrolls rather than leaving controls off screen.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollArea_Central"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    QWidget *content = takeCentralWidget();
+    scroll->setWidget(content);
+    setCentralWidget(scroll);
+    setMinimumSize(0, 0);
+    resize(size().boundedTo(room));
 }
 
 void MainWindow::stopDiscovery()

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 QT_BEGIN_NAMESPACE
 namespace Ui
@@ -83,6 +84,9 @@ private:
     friend class MainWindowTestAccess;
 
     // --- start-up and shell -------------------------------------------------
+    // The first size within the screen's available area; where the layout's
+    // minimum does not fit there, the central widget goes into a scroll area.
+    void fitToScreen();
     void stopDiscovery();
     // Takes the canvas sizes for the previews as the layout first placed them;
     // afterwards each canvas takes its new size whenever it is resized.
@@ -135,9 +139,18 @@ private:
     bool portSwitchedOn = false;
     // The port list's name of the port opened last, kept while it is open.
     QString openedPortName;
+    // The entry of an open port whose device went away, until another
+    // opening: the refill chooses it again when it is listed once more.
+    QString vanishedPortName;
     // The projector's scan value; set from the receive thread's answer when it
     // reports ready.
     std::atomic<float> deviceScanRate{0.0f};
+    // The close sequence of the port button: the port, the receive thread,
+    // the switch, the locked controls.
+    void closeSwitchedPort();
+    // The open port's device has left the list: close as the port button
+    // does, stopping a transfer first, and say so.
+    void closeVanishedPort(const QString &shownName);
     // Opens the device the port box names; 0 or -1 as openPort.
     int openSelectedPort();
     // Why the port did not open, for the box that says so.
@@ -146,8 +159,8 @@ private:
     // the hand-over of its result to the GUI thread.
     void receiveAnswer(unsigned generation);
     // The receive thread's result, run on the GUI thread through a queued
-    // call whose arguments Qt copies.
-    Q_INVOKABLE void deliverAnswer(uint generation, int code, float value);
+    // call that carries copies of the values.
+    void deliverAnswer(uint generation, int code, float value);
     void joinReceiveThread();
     // Counts openings and closings of the port: a result that belongs to an
     // earlier one is dropped.
@@ -180,11 +193,18 @@ private:
     WaveRange waveShownRange;
     QVector<int> pictureShown;
 
+    // The burn file's check when a burn starts: true with its values, or
+    // false after saying why it cannot be burned.
+    bool checkFileForBurn(std::vector<quint8> *values);
+    // Said at load and at the burn's start for a file larger than any
+    // pattern file.
+    static QString burnFileTooLargeText(qint64 size);
+
     // --- burning ---------------------------------------------------------------
     void startBurn();
     void startCountdown();
     // Back to the projector-ready state after a burn that did not complete.
-    void burnFailed(const QString &message);
+    void burnFailed(const QString &message, const QString &detail = QString());
     void endTransferThread();
     void endCountdownThread();
     QString burnFilePath;

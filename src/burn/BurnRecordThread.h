@@ -1,6 +1,7 @@
 #ifndef DVK_BURNRECORDTHREAD_H
 #define DVK_BURNRECORDTHREAD_H
 
+#include "serial/StatusCodes.h"
 #include "serial/WorkerEnd.h"
 
 #include <QObject>
@@ -10,17 +11,6 @@
 #include <vector>
 
 class mySerial;
-
-// The status codes of the window's ErrorMessage(int): progress j >= 0 from
-// the burn worker, and these events, from the worker and from the receive
-// thread of the port control (-4 there: no valid answer; -6: ready).
-enum BurnStatus {
-    StatusFileOpenFailed = -1,
-    StatusValueOutOfRange = -2,
-    StatusTransferComplete = -3,
-    StatusWriteFailed = -4,
-    StatusDeviceReady = -6,
-};
 
 // Streams checked burn values to the projector on a worker thread: one write
 // per byte, the framing and pauses of the burn protocol, a progress code after

@@ -1,8 +1,8 @@
 // Burn control and the commit countdown, window side.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 #include "burn/BurnRecordThread.h"
 #include "burn/Solidification.h"
 #include "burn/WorkerThread.h"
@@ -30,14 +30,14 @@ void MainWindow::on_pushButton_BurnRecord_clicked()
     startBurn();
 }
 
-void MainWindow::burnFailed(const QString &message)
+void MainWindow::burnFailed(const QString &message, const QString &detail)
 {
     transferRunning = false;
     ui->pushButton_SerialPort->setEnabled(true);
     ui->pushButton_FileDVK->setEnabled(true);
     ui->progressBar_BurnRecord->setValue(0);
     ui->label_Message->setText(tr("烧录失败"));
-    MessageBoxes::warning(this, message);
+    MessageBoxes::warning(this, message, detail);
 }
 
 void MainWindow::ErrorMessage(int err)
@@ -82,17 +82,14 @@ void MainWindow::startCountdown()
     ui->progressBar_BurnRecord->setValue(0);
 
     countdownWorker = new Solidification(burnValueCount);
-    countdownThread = new QThread(this);
-    countdownWorker->moveToThread(countdownThread);
-    connect(countdownThread, SIGNAL(started()), countdownWorker, SLOT(TimeOut()));
-    connect(countdownWorker, SIGNAL(finished()), countdownThread, SLOT(quit()));
-    connect(countdownThread, &QThread::finished, this, &MainWindow::endCountdownThread);
     Solidification *worker = countdownWorker;
     connect(countdownWorker, &Solidification::TimeDisplay, this, [this, worker](int time) {
         if (worker == countdownWorker)
             ReceiveTime(time);
     });
-    countdownThread->start(QThread::InheritPriority);
+    countdownThread =
+        startWorkerThread(this, countdownWorker, &Solidification::TimeOut,
+                          &Solidification::finished, [this](QThread *) { endCountdownThread(); });
 }
 
 void MainWindow::endCountdownThread()

@@ -1,11 +1,10 @@
 // Starting a burn: check the file once, then stream exactly what was checked.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 #include "burn/BurnRecordThread.h"
 #include "burn/WorkerThread.h"
-#include "burnfile/BurnFile.h"
 #include "serial/mySerial.h"
 
 void MainWindow::startBurn()
@@ -22,41 +21,16 @@ void MainWindow::startBurn()
         return;
     }
 
-    // The file may have changed since it was loaded (the path field is
-    // editable and the generators append to the file they write): read and
-    // check all of it now, before the first byte goes out.
-    BurnFileCheck check = checkBurnFile(burnFilePath);
-    switch (check.status) {
-    case BurnFileStatus::Burnable:
-        break;
-    case BurnFileStatus::CannotOpen:
-        burnFailed(tr("无法打开文件"));
+    std::vector<quint8> values;
+    if (!checkFileForBurn(&values))
         return;
-    case BurnFileStatus::ValueOutOfRange:
-    case BurnFileStatus::NotANumber: // would go out as 0x00
-        burnFailed(tr("请输入0x00~0xFF之间的数"));
-        return;
-    case BurnFileStatus::TooLarge:
-        burnFailed(
-            tr("烧录文件过大:%1 字节,最多 %2 字节").arg(check.scan.size).arg(kMaxBurnFileBytes));
-        return;
-    case BurnFileStatus::NoWholePage:
-    case BurnFileStatus::TooManyValues:
-        burnFailed(tr("烧录文件有误"));
-        return;
-    }
 
-    burnValueCount = int(check.values.size());
+    burnValueCount = int(values.size());
     ui->progressBar_BurnRecord->setRange(0, burnValueCount);
     ui->progressBar_BurnRecord->setValue(0);
     ui->label_Message->setText("烧录过程中，请稍等");
 
-    burnWorker = new BurnRecordThread(mySerialInstance, std::move(check.values), burnFilePath);
-    burnThread = new QThread(this);
-    burnWorker->moveToThread(burnThread);
-    connect(burnThread, SIGNAL(started()), burnWorker, SLOT(BurnRecord()));
-    connect(burnWorker, SIGNAL(finished()), burnThread, SLOT(quit()));
-    connect(burnThread, &QThread::finished, this, &MainWindow::endTransferThread);
+    burnWorker = new BurnRecordThread(mySerialInstance, std::move(values), burnFilePath);
     // Codes reach ErrorMessage only while their transfer is the current one:
     // a transfer stopped at exit may have codes still queued.
     BurnRecordThread *worker = burnWorker;
@@ -65,7 +39,9 @@ void MainWindow::startBurn()
             ErrorMessage(code);
     });
     transferRunning = true;
-    burnThread->start(QThread::InheritPriority);
+    burnThread =
+        startWorkerThread(this, burnWorker, &BurnRecordThread::BurnRecord,
+                          &BurnRecordThread::finished, [this](QThread *) { endTransferThread(); });
 }
 
 void MainWindow::endTransferThread()

@@ -1,9 +1,9 @@
 // Waveform and pattern preview, window side: the page field, Previous and
 // Next, and handing the drawn pages to the two labels.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 #include "burnfile/BurnFile.h"
 #include "burnfile/PreviewRender.h"
 
@@ -23,7 +23,8 @@ void MainWindow::drawWave(int pageIndex)
 {
     const BurnPage page = loadedBurnFile.page(ui->lineEdit_FileDVK->text(), pageIndex);
     if (!page.opened) {
-        MessageBoxes::warning(this, tr("无法打开文件!"));
+        MessageBoxes::warning(this, tr("无法打开文件!"),
+                              MessageBoxes::fileDetail(ui->lineEdit_FileDVK->text(), page.error));
         return;
     }
     // A flat file is drawn over 0 … 255, and keeps that range until the
@@ -42,7 +43,8 @@ void MainWindow::drawPicture(int pageIndex)
 {
     const BurnPage page = loadedBurnFile.page(ui->lineEdit_FileDVK->text(), pageIndex);
     if (!page.opened) {
-        MessageBoxes::warning(this, tr("无法打开文件!"));
+        MessageBoxes::warning(this, tr("无法打开文件!"),
+                              MessageBoxes::fileDetail(ui->lineEdit_FileDVK->text(), page.error));
         return;
     }
     if (page.values.isEmpty())

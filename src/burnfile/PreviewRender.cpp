@@ -119,6 +119,60 @@ QImage renderWave(const QVector<int> &values, const QSize &size, const WaveRange
     return image;
 }
 
+namespace
+{
+
+// How many pixels one stroke of the picture pen covers across a vertical
+// line: aliased strokes round a fractional width either way.
+int strokeCoverage(qreal ratio)
+{
+    QImage probe(64, 1, QImage::Format_ARGB32_Premultiplied);
+    probe.fill(Qt::transparent);
+    QPainter painter(&probe);
+    painter.setPen(picturePen(255, ratio));
+    painter.drawLine(32, -4, 32, 4);
+    painter.end();
+    int covered = 0;
+    for (int x = 0; x < probe.width(); ++x)
+        covered += qAlpha(probe.pixel(x, 0)) != 0;
+    return covered;
+}
+
+// True while the strokes at consecutive samples touch, so the outlines leave
+// no gap: truncated positions step by at most ceil(width / 1024).
+bool outlinesCoverEveryStep(int width, qreal ratio)
+{
+    return std::ceil(width / 1024.0) <= strokeCoverage(ratio);
+}
+
+// The outline of each sample's rectangle, in order. The pen is at least as
+// wide as the step, so each later left side covers what the earlier
+// rectangles drew there: what stays is a row of full-height stripes.
+void drawOutlinedStripes(QPainter &painter, const QVector<int> &values, int n, int w, int h,
+                         qreal ratio)
+{
+    const int last = canvasCoordinate(pictureX(n - 1, w));
+    // A short page ends at its last sample's stripe: past it the outlines'
+    // top, bottom and right sides, which the later samples of a whole page
+    // cover, would show as stray stripes.
+    if (n < kSamplesPerPage) {
+        // A pen p pixels wide reaches ceil(p / 2) pixels right of its line.
+        const int end = last + qCeil(1.5 * ratio);
+        painter.setClipRect(QRect(0, 0, qMax(end, 0), h));
+    }
+    for (int i = 0; i < n; ++i) {
+        const float x = pictureX(i, w);
+        painter.setPen(picturePen(values[i], ratio));
+        painter.drawRect(QRect(canvasCoordinate(x), 0, canvasCoordinate(x + x), h));
+    }
+    // The last stroke can end a column or more short of the right edge; the
+    // last sample's area runs to the edge.
+    if (n == kSamplesPerPage)
+        painter.fillRect(QRect(last, 0, w - last, h), picturePen(values[n - 1]).color());
+}
+
+} // namespace
+
 QImage renderPicture(const QVector<int> &values, const QSize &size, qreal ratio)
 {
     QImage image = transparentCanvas(size, ratio);
@@ -128,21 +182,16 @@ QImage renderPicture(const QVector<int> &values, const QSize &size, qreal ratio)
     const int w = image.width();
     const int h = image.height();
     QPainter painter(&image);
-    // A short page ends at its last sample's stripe: past it the outlines'
-    // top, bottom and right sides, which the later samples of a whole page
-    // cover, would show as stray stripes.
-    if (n < kSamplesPerPage) {
-        // A pen p pixels wide reaches ceil(p / 2) pixels right of its line.
-        const int end = canvasCoordinate(pictureX(n - 1, w)) + qCeil(1.5 * ratio);
-        painter.setClipRect(QRect(0, 0, qMax(end, 0), h));
-    }
-    // The outline of each sample's rectangle, in order. The 3-pixel pen is
-    // wider than the step, so each later left side covers what the earlier
-    // rectangles drew there: what stays is a row of full-height stripes.
-    for (int i = 0; i < n; ++i) {
-        const float x = pictureX(i, w);
-        painter.setPen(picturePen(values[i], ratio));
-        painter.drawRect(QRect(canvasCoordinate(x), 0, canvasCoordinate(x + x), h));
+    if (outlinesCoverEveryStep(w, ratio)) {
+        drawOutlinedStripes(painter, values, n, w, h, ratio);
+    } else {
+        // Steps wider than a stroke would leave gaps between the outlines:
+        // each sample fills its own area up to where the next one starts.
+        for (int i = 0; i < n; ++i) {
+            const int left = canvasCoordinate(pictureX(i, w));
+            const int right = canvasCoordinate(pictureX(i + 1, w));
+            painter.fillRect(QRect(left, 0, right - left, h), picturePen(values[i]).color());
+        }
     }
     painter.end();
     image.setDevicePixelRatio(ratio);

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 
 namespace cli
@@ -192,37 +193,50 @@ int checkOutputs(const QString &command, const QString &outDir, const QStringLis
     return -1;
 }
 
-int readCaptures(const QString &command, const QStringList &paths,
-                 std::vector<CaptureImage> *images)
+int captureSizes(const QString &command, const QStringList &paths, QSize *size, qint64 *readBytes)
 {
     // Every capture's size from its header first: one too large to be a
     // camera's, or not the size of the others, is refused before any is
     // decoded.
-    QSize size;
-    QString why;
+    *readBytes = 0;
     for (int c = 0; c < paths.size(); ++c) {
         const QString &path = paths[c];
         QSize own;
-        if (!captureImageSize(path, &own, &why)) {
+        qint64 bytes = 0;
+        QString why;
+        if (!captureImageSize(path, &own, &why, &bytes)) {
             err(QString("%1: cannot read capture '%2': %3").arg(command, path, why));
             return ExitUsage;
         }
         if (c == 0)
-            size = own;
-        if (own != size) {
+            *size = own;
+        if (own != *size) {
             err(QString("%1: capture '%2' is %3 x %4 pixels; '%5' is %6 x %7")
                     .arg(command, path)
                     .arg(own.width())
                     .arg(own.height())
                     .arg(paths.first())
-                    .arg(size.width())
-                    .arg(size.height()));
+                    .arg(size->width())
+                    .arg(size->height()));
             return ExitUsage;
         }
+        *readBytes = std::max(*readBytes, bytes);
     }
+    return -1;
+}
+
+int readCaptures(const QString &command, const QStringList &paths,
+                 std::vector<CaptureImage> *images)
+{
+    QSize size;
+    qint64 readBytes = 0;
+    const int rc = captureSizes(command, paths, &size, &readBytes);
+    if (rc >= 0)
+        return rc;
     images->assign(static_cast<size_t>(paths.size()), CaptureImage());
     for (int c = 0; c < paths.size(); ++c) {
         const QString &path = paths[c];
+        QString why;
         if (!readCaptureImage(path, size, &(*images)[size_t(c)], &why)) {
             err(QString("%1: cannot read capture '%2': %3").arg(command, path, why));
             return ExitUsage;

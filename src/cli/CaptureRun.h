@@ -47,8 +47,10 @@ int captureFiles(const QString &command, const QStringList &args, int needed, QS
 int checkOutputs(const QString &command, const QString &outDir, const QStringList &names,
                  const QStringList &inputs);
 
-// Every capture's size from its header first (all alike, none too large),
-// then the pixels.
+// Every capture's size from its header (all alike, none too large), and
+// the memory reading the largest takes at its peak.
+int captureSizes(const QString &command, const QStringList &paths, QSize *size, qint64 *readBytes);
+// Their sizes first, then the pixels.
 int readCaptures(const QString &command, const QStringList &paths,
                  std::vector<CaptureImage> *images);
 
@@ -69,6 +71,17 @@ struct DecodeRun {
 // to its report.
 int decodeCaptures(const QString &command, const PatternSets &sets, const QStringList &paths,
                    DecodeRun *run, bool check = true);
+
+// What decoding may allocate: with the program itself, under a gigabyte.
+constexpr qint64 kDecodeMemory = qint64(900) << 20;
+
+// As decodeCaptures, for captures of any size the headers allow: refused
+// (exit 2) before anything is read when even this would need more than
+// kDecodeMemory; otherwise each capture is kept at its own depth, beyond
+// what fits in memory in a scratch file at scratchPath, and decoded a band
+// of rows at a time. run->images stays empty.
+int decodeCaptureStack(const QString &command, const PatternSets &sets, const QStringList &paths,
+                       const QString &scratchPath, DecodeRun *run);
 
 // decode's report (its report.json) and its text form on standard output.
 QJsonObject decodeReport(const PatternSets &sets, const DecodeRun &run);

@@ -2,11 +2,20 @@
 // position per pixel, and the check that each capture shows its page.
 #include "CaptureRun.h"
 #include "Cli.h"
+#include "OutputSet.h"
+#include "Stop.h"
 
-#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QJsonDocument>
+#include <QtEndian>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <new>
 
 namespace cli
 {
@@ -43,20 +52,13 @@ namespace
 
 const QString kName = decodeCommand.tag();
 
-QByteArray png(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+// The files decode writes into OUTDIR.
+const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",
+                           "report.json"};
 
-int run(const Call &call)
+// OUTDIR from -o; -1 to go on.
+int outputFolder(const QCommandLineParser &parser, QString *outDir)
 {
-    const QCommandLineParser &parser = call.parser;
-    int rc = -1;
-
     if (parser.positionalArguments().isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
         return ExitUsage;
@@ -68,37 +70,91 @@ int run(const Call &call)
         err(QString("%1: -o OUTDIR is required").arg(kName));
         return ExitUsage;
     }
-    QString outDir;
-    if (!outputOption(parser, "o", kName, &outDir))
+    if (!outputOption(parser, "o", kName, outDir))
         return ExitUsage;
-    if (QFileInfo(outDir).exists() && !QFileInfo(outDir).isDir()) {
-        err(QString("%1: -o: '%2' is not a directory").arg(kName, outDir));
+    if (QFileInfo(*outDir).exists() && !QFileInfo(*outDir).isDir()) {
+        err(QString("%1: -o: '%2' is not a directory").arg(kName, *outDir));
         return ExitUsage;
     }
-    PatternSets sets;
-    if ((rc = readPatternSets(parser, kName, &sets)) >= 0)
-        return rc;
-    QStringList capturePaths;
-    if ((rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
-                           &capturePaths)) >= 0)
-        return rc;
-    const QStringList outputs = {"position.npy", "position.png", "valid.png", "position-colour.png",
-                                 "report.json"};
-    if ((rc = checkOutputs(kName, outDir, outputs, QStringList(sets.file) + capturePaths)) >= 0)
-        return rc;
+    return -1;
+}
 
+bool stagePng(const OutputSet &outputs, const QString &name, const std::function<QImage()> &make)
+{
+    return stageFile(outputs, kName, name, [&](QFile &file) {
+        const QImage image = make();
+        return !image.isNull() && QImageWriter(&file, "PNG").write(image);
+    });
+}
+
+// position.npy a chunk at a time, so that no second copy is made.
+bool writeNpy(QFile &file, const DecodedPositions &d)
+{
+    const QByteArray header = float32NpyHeader(d.height, d.width);
+    if (file.write(header) != header.size())
+        return false;
+    const size_t chunk = size_t(1) << 20;
+    std::vector<float> little(std::min(chunk, d.position.size()));
+    for (size_t at = 0; at < d.position.size(); at += chunk) {
+        const size_t n = std::min(chunk, d.position.size() - at);
+        qToLittleEndian<float>(d.position.data() + at, qsizetype(n), little.data());
+        const qint64 bytes = qint64(n * sizeof(float));
+        if (file.write(reinterpret_cast<const char *>(little.data()), bytes) != bytes)
+            return false;
+    }
+    return true;
+}
+
+// Every result staged, then all put in place at once.
+int writeResults(OutputSet &outputs, const DecodedPositions &decoded, const QByteArray &json)
+{
+    const bool staged =
+        stageFile(outputs, kName, "position.npy", [&](QFile &f) { return writeNpy(f, decoded); }) &&
+        stagePng(outputs, "position.png", [&] { return positionImage(decoded); }) &&
+        stagePng(outputs, "valid.png", [&] { return validImage(decoded); }) &&
+        stagePng(outputs, "position-colour.png", [&] { return positionColourImage(decoded); }) &&
+        stageFile(outputs, kName, "report.json",
+                  [&](QFile &f) { return f.write(json) == json.size(); });
+    if (!staged)
+        return ExitFailed;
+    QString why;
+    if (!outputs.commit(&why)) {
+        err(QString("%1: %2").arg(kName, why));
+        return ExitFailed;
+    }
+    return -1;
+}
+
+int decodeRun(const QCommandLineParser &parser)
+{
+    QString outDir;
+    int rc = outputFolder(parser, &outDir);
+    if (rc >= 0)
+        return rc;
+    // OUTDIR must take the results before any input is read. A stop then
+    // leaves it as it was (or, once the results are being put in place, as
+    // this run leaves it).
+    OutputSet outputs("decode", outDir, kOutputs);
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
+        return rc;
+    PatternSets sets;
+    QStringList capturePaths;
+    rc = readPatternSets(parser, kName, &sets);
+    if (rc < 0)
+        rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
+                          &capturePaths);
+    if (rc < 0)
+        rc = checkOutputs(kName, outDir, kOutputs, QStringList(sets.file) + capturePaths);
+    if (rc >= 0)
+        return rc;
     DecodeRun run;
-    if ((rc = decodeCaptures(kName, sets, capturePaths, &run)) >= 0)
+    if ((rc = decodeCaptureStack(kName, sets, capturePaths, outputs.stagedPath("captures.scratch"),
+                                 &run)) >= 0)
         return rc;
     const QJsonObject report = decodeReport(sets, run);
-    const DecodedPositions &decoded = run.decoded;
-    if ((rc = writeOutputs(
-             kName, outDir,
-             {{"position.npy", positionNpy(decoded)},
-              {"position.png", png(positionImage(decoded))},
-              {"valid.png", png(validImage(decoded))},
-              {"position-colour.png", png(positionColourImage(decoded))},
-              {"report.json", QJsonDocument(report).toJson(QJsonDocument::Indented)}})) >= 0)
+    if ((rc = writeResults(outputs, run.decoded,
+                           QJsonDocument(report).toJson(QJsonDocument::Indented))) >= 0)
         return rc;
 
     if (parser.isSet("json")) {
@@ -110,6 +166,18 @@ int run(const Call &call)
     // A report that never reached standard output is caught on the way out,
     // as for every subcommand.
     return run.check.consistent ? ExitOk : ExitFailed;
+}
+
+int run(const Call &call)
+{
+    // Memory that runs out anyway (another program took it) ends the run
+    // with OUTDIR as it was, never with an abort.
+    try {
+        return decodeRun(call.parser);
+    } catch (const std::bad_alloc &) {
+        err(QString("%1: not enough memory").arg(kName));
+        return ExitUsage;
+    }
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // Pattern file: where generated patterns go and how a run is appended.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 #include "patterns/PatternFile.h"
 #include "patterns/SamplingCoverage.h"
 #include "patterns/ScanTiming.h"
@@ -39,7 +39,7 @@ void MainWindow::appendPatternRun(const QByteArray &lines, const QString &comple
 
     PatternFileWriter writer(patternFilePath);
     if (!writer.open()) {
-        warn(tr("无法打开文件!"), QString());
+        warn(tr("无法打开文件!"), MessageBoxes::fileDetail(patternFilePath, writer.errorString()));
         return;
     }
     const qint64 sizeBefore = QFileInfo(patternFilePath).size();

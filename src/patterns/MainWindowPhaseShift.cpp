@@ -1,8 +1,8 @@
 // N-step phase-shift generator, window side.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 #include "patterns/Generators.h"
 #include "patterns/PatternFile.h"
 

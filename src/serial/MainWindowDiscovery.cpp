@@ -1,5 +1,5 @@
 // Port discovery, window side: refill the port box only when the list changed.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "serial/SelectSerial.h"
@@ -16,6 +16,7 @@ void MainWindow::QStringListReceive(QStringList receice)
     // it is listed, and an open port's entry is never replaced by another
     // device's.
     const QString selected = selectedPortName();
+    const bool openedWasListed = portSwitchedOn && lastPortList.contains(openedPortName);
     ui->comboBox_SerialPort->clear();
     for (const QString &name : qAsConst(receice)) {
         // A simulator's registration shows by its name and opens by its path.
@@ -24,9 +25,14 @@ void MainWindow::QStringListReceive(QStringList receice)
         else
             ui->comboBox_SerialPort->addItem(name);
     }
-    ui->comboBox_SerialPort->setCurrentIndex(
-        portEntryAfterRefill(receice, selected, portSwitchedOn ? openedPortName : QString()));
+    ui->comboBox_SerialPort->setCurrentIndex(portEntryAfterRefill(
+        receice, selected, portSwitchedOn ? openedPortName : vanishedPortName));
     lastPortList = receice;
+    // The open port's device has gone (unplugged, or its simulator ended):
+    // the port is useless until it is opened again.
+    if (openedWasListed && !receice.contains(openedPortName))
+        closeVanishedPort(openedPortName.contains('/') ? QFileInfo(openedPortName).fileName()
+                                                       : openedPortName);
 }
 
 QString MainWindow::selectedPortName() const

@@ -1,6 +1,6 @@
 // Why the port did not open, in the window's words: the informative text
 // under "串口打开失败!". It names the device, since the box does not.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
 #include "serial/OpenFailureText.h"
 

@@ -1,10 +1,10 @@
 // Port control and the receive thread, window side.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "MessageBoxes.h"
-#include "burn/BurnRecordThread.h"
+#include "app/MessageBoxes.h"
 #include "serial/ProjectorQuery.h"
+#include "serial/StatusCodes.h"
 #include "serial/mySerial.h"
 
 #include <QDebug>
@@ -29,22 +29,11 @@ int MainWindow::openSelectedPort()
 
 void MainWindow::on_pushButton_SerialPort_clicked()
 {
-    portSwitchedOn = !portSwitchedOn;
-    if (!portSwitchedOn) {
-        // Whatever the receive thread still brings belongs to this opening.
-        ++portGeneration;
-        mySerialInstance->openPort(false, 0);
-        // The close has woken its read, so this is quick.
-        joinReceiveThread();
-        ui->pushButton_SerialPort->setText(tr("打开串口"));
-        ui->comboBox_SerialPort->setEnabled(true);
-        ui->Switch->switchclick();
-        lockUi(true);
-        patternFilePath.clear();
-        openedPortName.clear();
+    if (portSwitchedOn) {
+        closeSwitchedPort();
         return;
     }
-
+    portSwitchedOn = true;
     if (openSelectedPort() != 0) {
         // The system's reason, and what to do about it, under the message.
         MessageBoxes::warning(this, tr("串口打开失败!"),
@@ -53,6 +42,7 @@ void MainWindow::on_pushButton_SerialPort_clicked()
         return;
     }
     openedPortName = selectedPortName();
+    vanishedPortName.clear();
     ui->pushButton_SerialPort->setText(tr("关闭串口"));
     ui->Switch->switchclick();
     patternValueCount = 0;
@@ -63,6 +53,46 @@ void MainWindow::on_pushButton_SerialPort_clicked()
     receiveThread = std::thread(&MainWindow::receiveAnswer, this, generation);
 
     choosePatternFile();
+}
+
+void MainWindow::closeSwitchedPort()
+{
+    portSwitchedOn = false;
+    // Whatever the receive thread still brings belongs to this opening.
+    ++portGeneration;
+    mySerialInstance->openPort(false, 0);
+    // The close has woken its read, so this is quick.
+    joinReceiveThread();
+    ui->pushButton_SerialPort->setText(tr("打开串口"));
+    ui->comboBox_SerialPort->setEnabled(true);
+    ui->Switch->switchclick();
+    lockUi(true);
+    patternFilePath.clear();
+    openedPortName.clear();
+}
+
+void MainWindow::closeVanishedPort(const QString &shownName)
+{
+    // The commit countdown has closed the port already and closes the
+    // switch itself when it ends.
+    if (!portSwitchedOn || solidifyInProgress)
+        return;
+    const bool wasBurning = transferRunning;
+    if (wasBurning) {
+        // Nothing more goes out and no code of this transfer arrives.
+        stopBurnWork();
+        ui->pushButton_FileDVK->setEnabled(true);
+        ui->progressBar_BurnRecord->setValue(0);
+    }
+    // Chosen again when it comes back, so that one click reopens it.
+    vanishedPortName = openedPortName;
+    closeSwitchedPort();
+    ui->pushButton_SerialPort->setEnabled(true);
+    if (wasBurning)
+        ui->label_Message->setText(tr("烧录失败"));
+    // Said last: the window is already in its closed state while the box
+    // waits, so a list that arrives meanwhile finds nothing more to do.
+    MessageBoxes::warning(this, tr("串口已断开!"), shownName);
 }
 
 void MainWindow::StartComReadThread(void *p)
@@ -86,11 +116,11 @@ void MainWindow::receiveAnswer(unsigned generation)
         qDebug() << value;
         code = StatusDeviceReady;
     }
-    // Decided on the GUI thread. The values travel as the queued call's
-    // arguments, copied by Qt, not in an object this thread builds for the
-    // other to read.
-    QMetaObject::invokeMethod(this, "deliverAnswer", Qt::QueuedConnection, Q_ARG(uint, generation),
-                              Q_ARG(int, code), Q_ARG(float, value));
+    // Decided on the GUI thread. The values travel as copies inside the
+    // queued call, not in an object this thread builds for the other to read.
+    QMetaObject::invokeMethod(
+        this, [this, generation, code, value]() { deliverAnswer(generation, code, value); },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::deliverAnswer(uint generation, int code, float value)

@@ -1,4 +1,4 @@
-#include "FileDialogs.h"
+#include "widgets/FileDialogs.h"
 
 #include <QFileIconProvider>
 #include <QFileInfo>

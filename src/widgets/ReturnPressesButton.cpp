@@ -1,4 +1,4 @@
-#include "ReturnPressesButton.h"
+#include "widgets/ReturnPressesButton.h"
 
 #include <QKeyEvent>
 #include <QPushButton>

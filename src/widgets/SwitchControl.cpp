@@ -7,7 +7,7 @@
 SwitchControl::SwitchControl(QWidget *parent)
     : QWidget(parent), offColor(Qt::black), onColor(0, 150, 136, 255), thumbColor(Qt::white)
 {
-    connect(&animationTimer, SIGNAL(timeout()), this, SLOT(onTimeout()));
+    connect(&animationTimer, &QTimer::timeout, this, &SwitchControl::onTimeout);
 }
 
 SwitchControl::~SwitchControl() = default;

@@ -4,6 +4,7 @@
 #include "analysis/CaptureImages.h"
 #include "analysis/PatternAnalysis.h"
 #include "support/core/CaptureRenderer.h"
+#include "support/core/ChildSetupProcess.h"
 #include "support/core/TestSupport.h"
 
 #include <QDir>
@@ -11,11 +12,17 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
+#include <QThread>
 #include <QtEndian>
 #include <QtTest>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -40,6 +47,53 @@ QByteArray crc32Of(const QByteArray &bytes)
 QJsonObject jsonOf(const QByteArray &text)
 {
     return QJsonDocument::fromJson(text).object();
+}
+
+// Every entry of a folder with its bytes; report.json without its timings,
+// which differ from run to run.
+QMap<QString, QByteArray> contentsOf(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    const QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        QByteArray bytes = readAll(folder + "/" + name);
+        if (name == "report.json") {
+            QJsonObject report = jsonOf(bytes);
+            report.remove("timing");
+            bytes = QJsonDocument(report).toJson();
+        }
+        files[name] = bytes;
+    }
+    return files;
+}
+
+// dvkctl as the user nobody; its exit code.
+int runAsNobody(const QStringList &args)
+{
+    ChildSetupProcess p([] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+    });
+    p.start(DVKCTL_PATH, args);
+    if (!p.waitForFinished(60000))
+        return -2;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+}
+
+// dvkctl with every write past `bytes` into a file failing, as on a disk
+// that fills up.
+int runWithFileLimit(const QStringList &args, qint64 bytes)
+{
+    ChildSetupProcess p([bytes] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    p.start(DVKCTL_PATH, args);
+    if (!p.waitForFinished(60000))
+        return -2;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
 }
 
 } // namespace
@@ -279,6 +333,9 @@ private slots:
               captures, "-o", out},
              "light@11: line 10241 holds 0x0, not 0xff throughout"},
             {decodeArgs({captures}, QString()).mid(0, 12) << captures, "-o OUTDIR is required"},
+            // OUTDIR is checked before any capture is read.
+            {decodeArgs(unreadable, "/proc"), "-o: cannot write results to '/proc'"},
+            {decodeArgs(unreadable, notImage + "/out"), "-o: cannot write results to '" + notImage},
         };
         for (const Case &c : cases) {
             QByteArray stdErr;
@@ -305,6 +362,19 @@ private slots:
         bombed[11] = writeBytes(dir + "/bomb.png", bomb);
         QCOMPARE(runDvkctl(decodeArgs(bombed, dir + "/bombed"), nullptr, &stdErr, 20000), 2);
         QVERIFY2(stdErr.contains("bomb.png': it claims 60000 x 60000 pixels"), stdErr.constData());
+
+        // Captures that would take more memory than decode may use, 16-bit
+        // colour with alpha at the largest size allowed: refused from their
+        // headers, naming what they would need.
+        QByteArray wide = readAll(twelve[11]);
+        wide.replace(16, 10, QByteArray::fromHex("00002710000027101006"));
+        wide.replace(29, 4, crc32Of(wide.mid(12, 17)));
+        QStringList wides;
+        for (int p = 0; p < 12; ++p)
+            wides << writeBytes(dir + "/wide.png", wide);
+        QCOMPARE(runDvkctl(decodeArgs(wides, dir + "/wideOut"), nullptr, &stdErr, 20000), 2);
+        QVERIFY2(stdErr.contains("12 captures of 10000 x 10000 pixels needs about"),
+                 stdErr.constData());
 
         // A folder with a pipe, a device and a looping link among the
         // captures: those are named and skipped, nothing blocks.
@@ -359,6 +429,98 @@ private slots:
         QCOMPARE(runDvkctl({"generate", "dark", "-o", shared + "/gen"}, nullptr, &stdErr), 2);
         QVERIFY2(stdErr.contains("link owned by another user"), stdErr.constData());
         QCOMPARE(readAll(victim), QByteArray("mine\n"));
+    }
+
+    // OUTDIR holds the whole earlier set of results or the whole new one,
+    // and nothing else, however the run ends: writes failing part-way (a
+    // disk filling up), a stop signal at any moment, a run killed outright.
+    void resultsReplacedAsOneSet()
+    {
+        const QString out = dir + "/set";
+        QStringList grayArgs{"decode", file, "--scan-value", "10000", "--set", "gray:6@1"};
+        for (int p = 1; p <= 6; ++p)
+            grayArgs << QString("%1/%2.png").arg(captures).arg(p);
+        grayArgs << "-o" << out;
+        QCOMPARE(runDvkctl(decodeArgs({captures}, dir + "/setNew")), 0);
+        const QMap<QString, QByteArray> newer = contentsOf(dir + "/setNew");
+        QCOMPARE(runDvkctl(grayArgs), 0);
+        const QMap<QString, QByteArray> earlier = contentsOf(out);
+        QCOMPARE(earlier.size(), 5);
+        QVERIFY(earlier != newer);
+
+        for (const qint64 limit : {4096, 300000}) {
+            QCOMPARE(runWithFileLimit(decodeArgs({captures}, out), limit), 1);
+            QCOMPARE(contentsOf(out), earlier);
+        }
+        QCOMPARE(runWithFileLimit(decodeArgs({captures}, dir + "/never"), 200000), 1);
+        QVERIFY(!QFileInfo::exists(dir + "/never"));
+
+        for (int delay = 0; delay <= 800; delay += 40) {
+            const int sig = delay % 80 ? SIGINT : SIGTERM;
+            RunningProgram run = startDvkctl(decodeArgs({captures}, out));
+            QThread::msleep(ulong(delay));
+            run.signal(sig);
+            const int code = run.finish().code;
+            const QMap<QString, QByteArray> now = contentsOf(out);
+            QVERIFY2(now == earlier || now == newer, qPrintable(now.keys().join(' ')));
+            // -3: ended by the signal before it could be caught.
+            if (now == earlier) {
+                QVERIFY2(code == 128 + sig || code == -3, qPrintable(QString::number(code)));
+            } else {
+                QVERIFY(code == 0 || code == 128 + sig);
+                QCOMPARE(runDvkctl(grayArgs), 0);
+            }
+        }
+
+        // Killed outright, a run leaves its staging folder to the next.
+        RunningProgram killed = startDvkctl(decodeArgs({captures}, out));
+        QThread::msleep(150);
+        killed.signal(SIGKILL);
+        killed.finish();
+        QCOMPARE(runDvkctl(grayArgs), 0);
+        QCOMPARE(contentsOf(out), earlier);
+
+        // Killed while replacing: two new files in place, the earlier ones
+        // aside, three still staged. The next run puts the earlier set back
+        // before anything else, even a run that then fails.
+        const QString stale = out + "/.dvkctl-decode-2147483646.partial";
+        const QStringList names{"position.npy", "position.png", "valid.png", "position-colour.png",
+                                "report.json"};
+        QVERIFY(QDir().mkpath(stale + "/.replaced"));
+        writeBytes(stale + "/.names", names.join('\n').toUtf8());
+        for (int k = 0; k < names.size(); ++k) {
+            const QString target = k < 2 ? out + "/" + names[k] : stale + "/" + names[k];
+            if (k < 2)
+                QVERIFY(QFile::rename(target, stale + "/.replaced/" + names[k]));
+            QVERIFY(QFile::copy(dir + "/setNew/" + names[k], target));
+        }
+        QStringList broken{writeLines(dir + "/broken.png", {"hello"})};
+        for (int p = 2; p <= 12; ++p)
+            broken << QString("%1/%2.png").arg(captures).arg(p);
+        QCOMPARE(runDvkctl(decodeArgs(broken, out)), 2);
+        QCOMPARE(contentsOf(out), earlier);
+    }
+
+    // report.json left by another user in a folder anyone may write to
+    // (sticky, so it cannot be moved): the four files replaced before it
+    // are put back, and the folder holds the earlier set.
+    void unreplaceableReportLeavesEarlierSet()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to be two users");
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const QString out = dir + "/sticky";
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(::chmod(QFile::encodeName(out).constData(), 01777) == 0);
+        QStringList grayArgs{"decode", file, "--scan-value", "10000", "--set", "gray:6@1"};
+        for (int p = 1; p <= 6; ++p)
+            grayArgs << QString("%1/%2.png").arg(captures).arg(p);
+        QCOMPARE(runAsNobody(grayArgs << "-o" << out), 0);
+        QVERIFY(::chown(QFile::encodeName(out + "/report.json").constData(), 0, 0) == 0);
+        const QMap<QString, QByteArray> earlier = contentsOf(out);
+        QCOMPARE(earlier.size(), 5);
+        QCOMPARE(runAsNobody(decodeArgs({captures}, out)), 1);
+        QCOMPARE(contentsOf(out), earlier);
     }
 
     // Captures out of order are a problem the check names (exit 1), in the

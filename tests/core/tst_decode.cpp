@@ -4,11 +4,14 @@
 // show their page, and passing good ones however dim or blurred.
 #include "analysis/CaptureCheck.h"
 #include "analysis/CaptureDecoder.h"
+#include "analysis/CaptureStack.h"
 #include "support/core/CaptureRenderer.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 
 namespace
 {
@@ -55,6 +58,12 @@ std::vector<int> withStripeFlipped(std::vector<int> page)
     for (int i = bestStart; i < bestEnd; ++i)
         page[size_t(i)] = 0;
     return page;
+}
+
+// The same bits: NaN where one has NaN.
+bool sameFloats(const float *a, const float *b, size_t count)
+{
+    return std::memcmp(a, b, count * sizeof(float)) == 0;
 }
 
 } // namespace
@@ -187,6 +196,82 @@ private slots:
         QCOMPARE(a.shadowValid, qint64(0));
         QCOMPARE(a.patchValid, qint64(0));
         QVERIFY(d.saturatedCount >= a.patchPixels);
+    }
+
+    // A band of rows at a time, from captures kept in a scratch file, the
+    // decoder gives the whole view's result to the bit.
+    void bandsDecodeAsTheWhole_data()
+    {
+        QTest::addColumn<QStringList>("file");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("gray + phase + references")
+            << QStringList{"gray:6", "phase:4x32", "dark", "light"} << 8;
+        QTest::newRow("gray alone, 16 bits") << QStringList{"gray:8"} << 16;
+        QTest::newRow("gray + square") << QStringList{"gray:6", "square:32"} << 8;
+    }
+    void bandsDecodeAsTheWhole()
+    {
+        QFETCH(QStringList, file);
+        QFETCH(int, bits);
+        const ScanTiming t = computeScanTiming(kScanValue);
+        const GeneratedFile f = generatedFile(t, file);
+        CaptureScene scene;
+        scene.bits = bits;
+        const RenderedCaptures r = renderCaptures(scene, t, f.pages);
+        const CaptureDecoder decoder(planOf(f), t);
+        const DecodedPositions whole = decoder.decode(r.planes(), r.width, r.height);
+        const size_t w = size_t(r.width);
+
+        const std::vector<int> sampledRows = CaptureDecoder::sampleRows(r.width, r.height);
+        std::vector<std::vector<float>> sampled(r.grey.size());
+        std::vector<const float *> pointers;
+        for (size_t c = 0; c < r.grey.size(); ++c) {
+            for (int y : sampledRows)
+                sampled[c].insert(sampled[c].end(), r.grey[c].begin() + qint64(y * w),
+                                  r.grey[c].begin() + qint64((y + 1) * w));
+            pointers.push_back(sampled[c].data());
+        }
+        const DecodeLimits limits =
+            decoder.measureLimits(pointers, r.width, int(sampledRows.size()));
+        qint64 valid = 0;
+        for (int y = 0; y < r.height; y += 37) {
+            const int rows = std::min(37, r.height - y);
+            std::vector<const float *> band;
+            for (const std::vector<float> &plane : r.grey)
+                band.push_back(plane.data() + size_t(y) * w);
+            DecodedPositions part;
+            decoder.decodeBand(band, r.width, rows, limits, &part);
+            QVERIFY(sameFloats(part.position.data(), whole.position.data() + size_t(y) * w,
+                               part.position.size()));
+            valid += part.validCount;
+        }
+        QCOMPARE(valid, whole.validCount);
+
+        QTemporaryDir dir;
+        CaptureStack stack(QSize(r.width, r.height), dir.filePath("scratch"), 0);
+        for (size_t p = 0; p < r.grey.size(); ++p) {
+            const QString path = dir.filePath(QString("%1.png").arg(p));
+            QString why;
+            QVERIFY(r.image(int(p)).save(path));
+            QVERIFY2(stack.add(path, &why), qPrintable(why));
+        }
+        DecodedPositions viaStack;
+        CaptureGrid grid;
+        QString why;
+        QVERIFY2(decodeStack(decoder, stack, &viaStack, &grid, &why), qPrintable(why));
+        QVERIFY(sameFloats(viaStack.position.data(), whole.position.data(), whole.position.size()));
+        QVERIFY(viaStack.valid == whole.valid);
+        QVERIFY(viaStack.setValid == whole.setValid);
+        QCOMPARE(viaStack.saturatedCount, whole.saturatedCount);
+        QCOMPARE(viaStack.modulationThreshold, whole.modulationThreshold);
+        // The check on the grid taken while decoding finds what it finds on
+        // the captures whole.
+        const CaptureCheckResult onGrid = checkCaptures(decoder, f.pages, grid, viaStack);
+        const CaptureCheckResult onWhole =
+            checkCaptures(decoder, f.pages, r.planes(), r.width, r.height, whole);
+        QCOMPARE(onGrid.problems, onWhole.problems);
+        for (size_t c = 0; c < onGrid.pages.size(); ++c)
+            QCOMPARE(onGrid.pages[c].match, onWhole.pages[c].match);
     }
 
     // The Gray code alone as real captures show it: stripes 40 pixels wide,

@@ -331,17 +331,65 @@ private slots:
         QCOMPARE(renderPicture(sine, QSize(1313, 151)), literalPicture(sine, QSize(1313, 151)));
     }
 
-    // Whole pages at many canvas sizes, including steps wider than the pen.
+    // Whole pages at many canvas sizes up to the pen's width per step: the
+    // outlines drawn in order, and only the columns the last stroke does not
+    // reach (from 2049 pixels on) filled in the last sample's level.
     void wholePagesAtManySizes()
     {
-        const int widths[] = {1, 7, 64, 100, 333, 700, 1023, 1024, 1100, 1237, 1600, 2048, 4099};
+        const int widths[] = {1,    7,    64,   100,  333,  700,  1023,
+                              1024, 1100, 1237, 1600, 2048, 2500, 3072};
         const int heights[] = {1, 2, 3, 4, 20, 140};
         quint32 seed = 100;
         for (const int w : widths) {
             for (const int h : heights) {
                 const QVector<int> v = randomPage(seed++, 0, 255);
-                QVERIFY2(renderPicture(v, QSize(w, h)) == literalPicture(v, QSize(w, h)),
-                         qPrintable(QString("%1x%2").arg(w).arg(h)));
+                const QImage picture = renderPicture(v, QSize(w, h));
+                QImage want = literalPicture(v, QSize(w, h));
+                const int stroked = lastX(w) + 2;
+                for (int x = stroked; x < w; ++x)
+                    for (int y = 0; y < h; ++y)
+                        want.setPixel(x, y, qRgba(v[1023], 0, 0, 255));
+                QVERIFY2(picture == want, qPrintable(QString("%1x%2").arg(w).arg(h)));
+            }
+        }
+    }
+
+    // A maximised canvas on a wide screen: at every scale, and past the
+    // width where the step outgrows the pen, each column shows exactly one
+    // sample's level over the full height, nothing stays blank, and a
+    // Gray-code page changes colour only where its values do.
+    void wideCanvasesShowWholeStripes()
+    {
+        QVector<int> gray(1024);
+        for (int i = 0; i < 1024; ++i)
+            gray[i] = ((i * 9 / 1024) % 2) ? 255 : 0;
+        const QVector<int> random = randomPage(77, 0, 255);
+        for (const qreal ratio : {1.0, 1.5, 2.0}) {
+            for (const int device : {3073, 3264, 3800, 4097, 6145, 7000}) {
+                const QSize size(qRound(device / ratio), 12);
+                const QImage picture = renderPicture(gray, size, ratio);
+                const QString where = QString("%1 px at %2").arg(picture.width()).arg(ratio);
+                int changes = 0;
+                for (int x = 0; x < picture.width(); ++x) {
+                    const QRgb top = picture.pixel(x, 0);
+                    QVERIFY2(qAlpha(top) == 255, qPrintable(where));
+                    for (int y = 1; y < picture.height(); ++y)
+                        QVERIFY2(picture.pixel(x, y) == top, qPrintable(where));
+                    changes += x > 0 && top != picture.pixel(x - 1, 0);
+                }
+                QVERIFY2(changes == 8, qPrintable(where + QString(": %1 changes").arg(changes)));
+                // Past the pen's width each sample covers its own area.
+                if (picture.width() > 1024 * 3 * ratio) {
+                    const QImage exact = renderPicture(random, size, ratio);
+                    const int w = exact.width();
+                    for (int i = 0; i < 1024; i += 37) {
+                        const int left = int(pictureX(i, w));
+                        const int right = int(pictureX(i + 1, w));
+                        QCOMPARE(exact.pixel(left, 6), qRgba(random[i], 0, 0, 255));
+                        QCOMPARE(exact.pixel(right - 1, 6), qRgba(random[i], 0, 0, 255));
+                    }
+                    QCOMPARE(exact.pixel(w - 1, 0), qRgba(random[1023], 0, 0, 255));
+                }
             }
         }
     }

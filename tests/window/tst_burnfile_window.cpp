@@ -66,6 +66,7 @@ protected:
             s.seen = true;
             s.title = box->windowTitle();
             s.text = box->text();
+            s.informativeText = box->informativeText();
             for (QAbstractButton *b : box->buttons())
                 s.buttons << b->text();
             boxes << s;
@@ -299,13 +300,9 @@ private slots:
         QCOMPARE(f.ui->label_Page->text(), QString("/ 0 "));
         QCOMPARE(f.ui->lineEdit->text(), QString("0"));
         QVERIFY(f.previewsEmpty());
-        // Previous and Next stay enabled but do nothing; typing gives "0".
-        QVERIFY(f.ui->pushButton_Next->isEnabled());
-        const int page = f.a.currentPage();
-        QTest::mouseClick(f.ui->pushButton_Next, Qt::LeftButton);
-        QTest::mouseClick(f.ui->pushButton_Previous, Qt::LeftButton);
-        QCOMPARE(f.ui->lineEdit->text(), QString("0"));
-        QCOMPARE(f.a.currentPage(), page);
+        // No page to go to: Previous and Next are off; typing gives "0".
+        QVERIFY(!f.ui->pushButton_Next->isEnabled());
+        QVERIFY(!f.ui->pushButton_Previous->isEnabled());
         f.ui->lineEdit->setText("3");
         QCOMPARE(f.ui->lineEdit->text(), QString("0"));
         QVERIFY(f.previewsEmpty());
@@ -320,25 +317,46 @@ private slots:
         QCOMPARE(f.ui->lineEdit->text(), QString("0"));
         QVERIFY(f.shows(shortFile, 0));
         QVERIFY(!f.previewsEmpty());
+        QVERIFY(!f.ui->pushButton_Next->isEnabled());
 
         // 1500 lines: one page; Next and Previous leave "1" and redraw nothing.
         const QString oneAndAHalf = file("1500.txt", pagedLines(1, 476));
         f.choose(oneAndAHalf);
         QCOMPARE(f.ui->label_Page->text(), QString("/ 1 "));
         QCOMPARE(f.ui->lineEdit->text(), QString("1"));
+        QVERIFY(f.ui->pushButton_Next->isEnabled() && f.ui->pushButton_Previous->isEnabled());
         const qint64 key = f.ui->label_Wave->pixmap(Qt::ReturnByValue).cacheKey();
         QTest::mouseClick(f.ui->pushButton_Next, Qt::LeftButton);
         QTest::mouseClick(f.ui->pushButton_Previous, Qt::LeftButton);
         QCOMPARE(f.ui->lineEdit->text(), QString("1"));
         QCOMPARE(f.ui->label_Wave->pixmap(Qt::ReturnByValue).cacheKey(), key);
 
-        // Empty file: count 0, "/ 0 ", nothing drawn over the old page.
+        // Empty file: count 0, "/ 0 ", and the old file's page is gone.
         f.choose(file("empty.txt", {}));
         QCOMPARE(f.a.burnSampleCount(), 0);
         QCOMPARE(f.ui->label_Page->text(), QString("/ 0 "));
         QCOMPARE(f.ui->lineEdit->text(), QString("0"));
-        QCOMPARE(f.ui->label_Wave->pixmap(Qt::ReturnByValue).cacheKey(), key);
+        QVERIFY(f.previewsEmpty());
+        QVERIFY(!f.ui->pushButton_Next->isEnabled());
         QVERIFY(f.answerer.boxes.isEmpty());
+
+        // Far larger than any pattern file (sparse, so nothing is written):
+        // said at load with the burn check's words, nothing left to page.
+        f.choose(oneAndAHalf);
+        const QString huge = dir + "/huge.txt";
+        QFile big(huge);
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(20) << 30));
+        big.close();
+        f.choose(huge);
+        QCOMPARE(
+            f.answerer.boxTexts(),
+            QStringList{QString("烧录文件过大:%1 字节,最多 15851520 字节").arg(qint64(20) << 30)});
+        QCOMPARE(f.a.burnSampleCount(), 0);
+        QCOMPARE(f.ui->label_Page->text(), QString("/ 0 "));
+        QCOMPARE(f.ui->lineEdit->text(), QString("0"));
+        QVERIFY(f.previewsEmpty());
+        QVERIFY(!f.ui->pushButton_Next->isEnabled() && !f.ui->pushButton_Previous->isEnabled());
+        QFile::remove(huge);
     }
 
     void fileThatFailsToOpen()
@@ -356,6 +374,9 @@ private slots:
         f.ui->lineEdit_FileDVK->setText(missing);
         QVERIFY(!f.a.loadBurnFile());
         QCOMPARE(f.answerer.boxTexts(), QStringList{"无法打开文件!"});
+        // Which file, and why, on the line below.
+        QVERIFY(f.answerer.boxes.first().informativeText.startsWith(missing + "："));
+        QVERIFY(f.answerer.boxes.first().informativeText.size() > missing.size() + 1);
         QCOMPARE(f.ui->lineEdit_FileDVK->text(), missing);
         QCOMPARE(f.a.burnSampleCount(), 5120);
         QCOMPARE(f.ui->label_Page->text(), QString("/ 5 "));

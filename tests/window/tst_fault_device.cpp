@@ -7,7 +7,9 @@
 #include "support/window/BurnWindow.h"
 
 #include "patterns/PatternFile.h"
+#include "serial/SimulatorPorts.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -28,6 +30,7 @@ private slots:
     void faultyAnswers();
     void faultyAnswersFromTheCommandLine();
     void portHeldByAnotherProgram();
+    void openPortVanishes();
 };
 
 // The projector disappears after the query went out and before it answered:
@@ -278,6 +281,68 @@ void TestFaultDevice::portHeldByAnotherProgram()
     QVERIFY(ui->pushButton_BurnRecord->isEnabled());
     ui->pushButton_SerialPort->click();
     QVERIFY(!mySerialInstance->isOpen());
+}
+
+// The open port's device leaves the list (a simulator killed, an adapter
+// pulled): the window closes the port as its button does and says so; once
+// the device is back it opens and burns at once, and the burn ends in
+// success even after the failures before it.
+void TestFaultDevice::openPortVanishes()
+{
+    const QString dir = makeTempDir();
+    const QString file = writeLines(dir + "/one.txt", values(1024));
+    MainWindow w;
+    w.show();
+    Ui::MainWindow *ui = w.form();
+    // Picks the simulator's entry from the list, as a user would.
+    QString registration;
+    auto openListed = [&](SimulatorProcess &sim) {
+        QComboBox *box = ui->comboBox_SerialPort;
+        auto entry = [&] {
+            for (int i = 0; i < box->count(); ++i)
+                if (simulatorports::liveDevice(box->itemData(i).toString()) == sim.path())
+                    return i;
+            return -1;
+        };
+        if (!QTest::qWaitFor([&] { return entry() >= 0; }, 5000))
+            return false;
+        box->setCurrentIndex(entry());
+        registration = box->currentText();
+        answerDirectoryDialog(QString());
+        ui->pushButton_SerialPort->click();
+        return QTest::qWaitFor([&] { return ui->pushButton_BurnRecord->isEnabled(); }, 10000);
+    };
+
+    // Gone while a burn streams: the transfer stops uncommitted.
+    SimulatorProcess first;
+    QVERIFY(first.start({}, 5000, true));
+    QVERIFY(openListed(first));
+    QVERIFY(load(w, file));
+    ui->pushButton_BurnRecord->click();
+    QVERIFY(QTest::qWaitFor([&] { return ui->progressBar_BurnRecord->value() > 10; }, 10000));
+    ModalCollector boxes;
+    first.kill();
+    QVERIFY(QTest::qWaitFor([&] { return !withText(boxes.seen, "串口已断开!").isEmpty(); }, 5000));
+    QCOMPARE(withText(boxes.seen, "串口已断开!").first().informativeText, registration);
+    QCOMPARE(ui->pushButton_SerialPort->text(), QStringLiteral("打开串口"));
+    QVERIFY(ui->pushButton_SerialPort->isEnabled());
+    QVERIFY(!ui->Switch->isChecked());
+    QVERIFY(!MainWindowTestAccess(&w).portSwitchedOn());
+    QVERIFY(!mySerialInstance->isOpen());
+    QVERIFY(!ui->pushButton_BurnRecord->isEnabled());
+    QCOMPARE(ui->label_Message->text(), QStringLiteral("烧录失败"));
+    QVERIFY(nothingCommitted(first));
+
+    // Back: opened with one click, and the burn is committed and says so.
+    SimulatorProcess second;
+    QVERIFY(second.start({}, 5000, true));
+    QVERIFY(openListed(second));
+    QVERIFY(load(w, file));
+    ui->pushButton_BurnRecord->click();
+    QVERIFY(QTest::qWaitFor([&] { return !withText(boxes.seen, "烧录完成!").isEmpty(); }, 40000));
+    QCOMPARE(ui->label_Message->text(), QStringLiteral("烧录成功"));
+    QVERIFY(second.waitForEvents("transfer", 1));
+    QVERIFY(second.events("transfer").first()["committed"].toBool());
 }
 
 QTEST_MAIN(TestFaultDevice)

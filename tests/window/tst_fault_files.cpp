@@ -135,6 +135,10 @@ void TestFaultFiles::patternFileCannotBeWritten()
     ModalSeen seen = press(ui->pushButton_Dark);
     QCOMPARE(seen.title, QStringLiteral("错误"));
     QCOMPARE(seen.text, QStringLiteral("无法打开文件!"));
+    // Which file, and the system's reason, on the line below.
+    QVERIFY2(seen.informativeText.startsWith(access.patternFilePath() + "：") &&
+                 seen.informativeText.size() > access.patternFilePath().size() + 1,
+             qPrintable(seen.informativeText));
     QCOMPARE(access.patternValueCount(), 0);
     QVERIFY(!QFile::exists(access.patternFilePath()));
 

@@ -428,6 +428,15 @@ void TestMainWindow::closeGuard()
     QCOMPARE(seen.text, QStringLiteral("正在烧录,是否退出?"));
     MainWindowTestAccess(&w).solidifyInProgress() = 0;
 
+    // Escape and the box's own close answer "取消".
+    answerNextModal(&seen, QString(), 10000,
+                    [](QWidget *box) { QTest::keyClick(box, Qt::Key_Escape); });
+    QVERIFY(!w.close());
+    QVERIFY(seen.seen);
+    answerNextModal(&seen, QString(), 10000, [](QWidget *box) { box->close(); });
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+
     // Enter chooses "确认".
     answerNextModal(&seen, QString(), 10000,
                     [](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); });

@@ -4,7 +4,7 @@
 // Qt's own dialogs in Chinese, the folder dialog, the chosen port while ports
 // come and go, the keyboard, and a simulator picked from the port list and
 // burned through.
-#include "QtTranslation.h"
+#include "app/QtTranslation.h"
 #include "serial/SimulatorPorts.h"
 #include "support/core/Simulator.h"
 #include "support/window/BurnWindow.h"
@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSet>
 #include <QtTest>
 
@@ -157,6 +158,53 @@ private slots:
             QVERIFY(canvas->width() >= 1100 && canvas->height() >= 140);
     }
 
+    // The window within the screen's available area, and every control
+    // reachable: on the usual desktop as laid out, on a screen too small for
+    // the layout (a high scale on a laptop) by scrolling the content.
+    void fitsTheScreen()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QSize available = w.screen()->availableGeometry().size();
+        QVERIFY2(w.frameGeometry().width() <= available.width() &&
+                     w.frameGeometry().height() <= available.height(),
+                 qPrintable(QString("%1x%2").arg(w.width()).arg(w.height())));
+        auto *scroll = qobject_cast<QScrollArea *>(w.centralWidget());
+        if (qEnvironmentVariableIsEmpty("DVK_TEST_SCREEN")) {
+            // Where the layout fits, nothing changes.
+            QVERIFY(!scroll);
+            QCOMPARE(w.size(), QSize(1286, 691));
+            return;
+        }
+        Ui::MainWindow *ui = w.form();
+        QWidget *view = scroll ? scroll->viewport() : w.centralWidget();
+        const QRect window(view->mapTo(&w, QPoint(0, 0)), view->size());
+        for (QWidget *c : QList<QWidget *>{ui->pushButton_BurnRecord, ui->progressBar_BurnRecord,
+                                           ui->label_Message, ui->groupBox_4, ui->groupBox_5,
+                                           ui->pushButton_Next, ui->label_Wave}) {
+            if (scroll)
+                scroll->ensureWidgetVisible(c, 0, 0);
+            QTest::qWait(20);
+            const QRect place(c->mapTo(&w, QPoint(0, 0)), c->size());
+            // A widget wider than the view shows its whole height.
+            const bool seen = place.width() > window.width()
+                                  ? place.top() >= window.top() &&
+                                        place.bottom() <= window.bottom() &&
+                                        place.intersects(window)
+                                  : window.contains(place);
+            QVERIFY2(seen, qPrintable(c->objectName() + QString(" at %1,%2 %3x%4 in %5x%6 at %7,%8")
+                                                            .arg(place.x())
+                                                            .arg(place.y())
+                                                            .arg(place.width())
+                                                            .arg(place.height())
+                                                            .arg(window.width())
+                                                            .arg(window.height())
+                                                            .arg(window.x())
+                                                            .arg(window.y())));
+        }
+    }
+
     // Qt's own texts in Chinese; the window's own texts exactly as written.
     void qtDialogsInChinese()
     {
@@ -254,12 +302,17 @@ private slots:
         burnwindow::answerDirectoryDialog(makeTempDir());
         ui->pushButton_SerialPort->click();
         QVERIFY(second->waitForEvents("query", 1));
+        // The open one ending closes the port and says so.
+        ModalSeen gone;
+        answerNextModal(&gone, QStringLiteral("确认"));
         second.reset();
         QTRY_COMPARE_WITH_TIMEOUT(box->count(), all - 1, 10000);
         QCOMPARE(box->currentIndex(), -1);
+        QTRY_VERIFY_WITH_TIMEOUT(gone.seen, 5000);
+        QCOMPARE(gone.text, QStringLiteral("串口已断开!"));
+        QCOMPARE(ui->pushButton_SerialPort->text(), QStringLiteral("打开串口"));
         QVERIFY((second = sim("bench-b")));
         QTRY_COMPARE_WITH_TIMEOUT(box->currentText(), QString("bench-b"), 10000);
-        ui->pushButton_SerialPort->click(); // closed
         burnwindow::answerDirectoryDialog(makeTempDir());
         ui->pushButton_SerialPort->click();
         QVERIFY(second->waitForEvents("query", 1));

@@ -138,9 +138,13 @@ bool VirtualDisplay::start(QString *error)
     // it accepts connections.
     // A desktop of 1600 x 1000 at any scale factor: a high-density screen
     // has that many times the pixels.
+    // DVK_TEST_SCREEN ("1920x1080") sets the size in device pixels instead.
     const int scale = qMax(1, qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
-    const QByteArray screen =
-        QByteArray::number(1600 * scale) + "x" + QByteArray::number(1000 * scale) + "x24";
+    const QByteArray chosen = qgetenv("DVK_TEST_SCREEN");
+    const QByteArray screen = (chosen.isEmpty() ? QByteArray::number(1600 * scale) + "x" +
+                                                      QByteArray::number(1000 * scale)
+                                                : chosen) +
+                              "x24";
     int fds[2];
     if (::pipe(fds) != 0) {
         *error = "pipe failed";

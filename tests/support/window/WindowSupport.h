@@ -6,7 +6,7 @@
 
 #include "support/core/TestSupport.h"
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
 #include <QByteArray>
 #include <QMessageBox>
@@ -103,7 +103,8 @@ bool pressButton(QWidget *modal, const QString &buttonText);
 // An X server of the test's own (Xvfb on a free display number), for tests
 // that must see the window as a desktop shows it. start() points DISPLAY at
 // it and selects the xcb platform for this process; the server ends with the
-// object. Its screen is 1600 x 1000 times QT_SCALE_FACTOR (1 when unset).
+// object. Its screen is 1600 x 1000 times QT_SCALE_FACTOR (1 when unset), or
+// DVK_TEST_SCREEN ("1920x1080") device pixels when that is set.
 class VirtualDisplay
 {
 public:
