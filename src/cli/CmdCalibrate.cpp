@@ -49,7 +49,7 @@ const Command calibrateCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + calibrateCommand.name;
+const QString kName = calibrateCommand.tag();
 
 // What calibrating keeps of a pose: its light reference and the positions.
 struct Pose {

@@ -49,7 +49,7 @@ const Command decodeCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + decodeCommand.name;
+const QString kName = decodeCommand.tag();
 
 // The files decode writes into OUTDIR.
 const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",

@@ -52,7 +52,7 @@ const Command reconstructCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + reconstructCommand.name;
+const QString kName = reconstructCommand.tag();
 
 // The largest calibration file worth reading: a few kilobytes in practice.
 constexpr qint64 kMaxCalibrationBytes = 1 << 20;
