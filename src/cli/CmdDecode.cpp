@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <new>
 
 namespace cli
 {
@@ -50,7 +49,7 @@ const Command decodeCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + decodeCommand.name;
+const QString kName = decodeCommand.tag();
 
 // The files decode writes into OUTDIR.
 const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",
@@ -170,14 +169,8 @@ int decodeRun(const QCommandLineParser &parser)
 
 int run(const Call &call)
 {
-    // Memory that runs out anyway (another program took it) ends the run
-    // with OUTDIR as it was, never with an abort.
-    try {
-        return decodeRun(call.parser);
-    } catch (const std::bad_alloc &) {
-        err(QString("%1: not enough memory").arg(kName));
-        return ExitUsage;
-    }
+    // OUTDIR stays as it was when memory runs out.
+    return unlessMemoryRunsOut(kName, [&call] { return decodeRun(call.parser); });
 }
 
 } // namespace

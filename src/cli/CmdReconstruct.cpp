@@ -52,7 +52,7 @@ const Command reconstructCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + reconstructCommand.name;
+const QString kName = reconstructCommand.tag();
 
 // The largest calibration file worth reading: a few kilobytes in practice.
 constexpr qint64 kMaxCalibrationBytes = 1 << 20;
@@ -87,9 +87,13 @@ int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets
     return -1;
 }
 
-int run(const Call &call)
+// Once the captures are gone, beside the positions and intensity: the depth
+// map and the points (4 + 13 bytes a pixel at most), their PLY (13) and
+// depth.npy (4).
+constexpr qint64 kCloudBytesPerPixel = 34;
+
+int reconstructRun(const QCommandLineParser &parser)
 {
-    const QCommandLineParser &parser = call.parser;
     int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
@@ -147,7 +151,8 @@ int run(const Call &call)
         return rc;
 
     DecodeRun run;
-    if ((rc = decodeCaptures(kName, sets, capturePaths, &run)) >= 0)
+    if ((rc = decodeCaptureStack(kName, sets, capturePaths, outputs.stagedPath("captures.scratch"),
+                                 &run, true, kCloudBytesPerPixel)) >= 0)
         return rc;
     if (run.width != camera.width || run.height != camera.height) {
         err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
@@ -201,6 +206,12 @@ int run(const Call &call)
         outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
     }
     return run.check.consistent ? ExitOk : ExitFailed;
+}
+
+int run(const Call &call)
+{
+    // OUTDIR stays as it was when memory runs out.
+    return unlessMemoryRunsOut(kName, [&call] { return reconstructRun(call.parser); });
 }
 
 } // namespace
