@@ -17,6 +17,8 @@
 #            Windows text file has it
 #   tools    inspect, preview, analyze and decode (PNG and JPEG captures):
 #            the Linux build's results
+#   geometry calibrate on rendered board poses and reconstruct a rendered
+#            scene: the Linux build's depth within 0.001 % of z
 #   serial   query and burn --no-wait through a Wine COM port linked to the
 #            Linux simulator's pseudo-terminal, the stream checked by it
 #   page1    dvk-sp.exe on Xvfb, driven with the keyboard: COM5 opened on
@@ -246,6 +248,42 @@ checkPrograms() {
   fi
   cd "$SRC"
   result tools "$bad" "inspect, preview, analyze, decode of PNG and JPEG captures"
+
+  # --- geometry: calibrate from rendered board poses, then reconstruct a
+  # rendered scene, on both sides: both succeed, and the depth maps measure
+  # the same pixels with z equal within 0.001 %.
+  geo=$OUT/geometry
+  mkdir -p "$geo"
+  cd "$geo"
+  bad=0
+  if [ ! -s p.txt ]; then
+    "$LIN/tests/rig_captures" rig &&
+      "$LIN/bin/dvkctl" generate gray --scan-value 10000 --bits 7 -o p.txt 2>/dev/null &&
+      "$LIN/bin/dvkctl" generate phase --scan-value 10000 --steps 4 --stripes 64 -o p.txt 2>/dev/null &&
+      "$LIN/bin/dvkctl" generate dark -o p.txt 2>/dev/null &&
+      "$LIN/bin/dvkctl" generate light -o p.txt 2>/dev/null || bad=1
+  fi
+  sets=(--scan-value 10000 --set gray:7@1 --set phase:4x64@8 --set dark@12 --set light@13)
+  poses=(rig/pose1 rig/pose2 rig/pose3 rig/pose4 rig/pose5)
+  "$LIN/bin/dvkctl" calibrate p.txt "${sets[@]}" --board 9x6:25 "${poses[@]}" -o cl.json >linux-calibrate.out 2>&1
+  l=$?
+  dvkctl calibrate p.txt "${sets[@]}" --board 9x6:25 "${poses[@]}" -o cw.json >windows-calibrate.out 2>&1
+  w=$?
+  [ "$l" = 0 ] && [ "$w" = 0 ] || { echo "  calibrate: exit $l / $w"; bad=1; }
+  "$LIN/bin/dvkctl" reconstruct p.txt "${sets[@]}" --calibration cl.json rig/scene -o rl >linux-reconstruct.out 2>&1
+  l=$?
+  dvkctl reconstruct p.txt "${sets[@]}" --calibration cw.json rig/scene -o rw >windows-reconstruct.out 2>&1
+  w=$?
+  [ "$l" = 0 ] && [ "$w" = 0 ] || { echo "  reconstruct: exit $l / $w"; bad=1; }
+  # The float32 values after the .npy header, one a line.
+  npyfloats() { od -An -v -t f4 -w4 -j $((10 + $(od -An -t u2 -j 8 -N 2 "$1"))) "$1"; }
+  paste <(npyfloats rl/depth.npy) <(npyfloats rw/depth.npy) | awk '
+    { l = $1; w = $2; ln = (l ~ /nan/); wn = (w ~ /nan/)
+      if (ln != wn) { bad++; next }
+      if (!ln && (l - w > 1e-5 * l || w - l > 1e-5 * l)) bad++ }
+    END { if (bad) print "  depth differs at " bad " pixels"; exit bad > 0 }' || bad=1
+  cd "$SRC"
+  result geometry "$bad" "calibrate and reconstruct: the Linux build's depth within 0.001 %"
 
   # --- serial: query and burn through COM5, the Linux simulator at the other end
   serial=$OUT/serial

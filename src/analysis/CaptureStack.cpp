@@ -141,7 +141,8 @@ int bandRows(int captures, int width, int height)
 
 } // namespace
 
-CaptureMemory captureMemory(int captures, const QSize &size, qint64 readBytes, qint64 budget)
+CaptureMemory captureMemory(int captures, const QSize &size, qint64 readBytes, qint64 budget,
+                            qint64 keptPerPixel, qint64 afterPerPixel)
 {
     const qint64 pixels = qint64(size.width()) * size.height();
     const int rows = bandRows(captures, size.width(), size.height());
@@ -149,10 +150,10 @@ CaptureMemory captureMemory(int captures, const QSize &size, qint64 readBytes, q
     // captures as floats and its results; the sample the limits come from.
     const qint64 band = qint64(captures) * size.width() * rows * 4 +
                         qint64(size.width()) * rows * 9 + qint64(captures) * 4 * 131072;
-    const qint64 decoding = pixels * 5 + band;
+    const qint64 decoding = pixels * (5 + keptPerPixel) + band;
     // Once decoded, the captures go; the check and the pictures written one
     // at a time need the positions, the validity and four bytes a pixel.
-    const qint64 writing = pixels * 9;
+    const qint64 writing = pixels * (9 + keptPerPixel + afterPerPixel);
     const qint64 whole = qint64(captures) * pixels * 4;
     CaptureMemory m;
     m.keepBound = std::clamp<qint64>(budget - std::max(readBytes, decoding), 0, whole);
@@ -161,7 +162,7 @@ CaptureMemory captureMemory(int captures, const QSize &size, qint64 readBytes, q
 }
 
 bool decodeStack(const CaptureDecoder &decoder, const CaptureStack &stack, DecodedPositions *out,
-                 CaptureGrid *grid, QString *error)
+                 CaptureGrid *grid, QString *error, bool modulation)
 {
     const int w = stack.size().width(), h = stack.size().height(), count = stack.count();
     const std::vector<int> sampled = CaptureDecoder::sampleRows(w, h);
@@ -186,6 +187,8 @@ bool decodeStack(const CaptureDecoder &decoder, const CaptureStack &stack, Decod
     out->resolution = limits.resolution;
     out->position.resize(size_t(w) * size_t(h));
     out->valid.resize(size_t(w) * size_t(h));
+    if (modulation)
+        out->modulation.resize(size_t(w) * size_t(h));
     const int rows = bandRows(count, w, h);
     DecodedPositions band;
     for (int y = 0; y < h; y += rows) {
@@ -200,6 +203,9 @@ bool decodeStack(const CaptureDecoder &decoder, const CaptureStack &stack, Decod
         std::copy(band.position.begin(), band.position.end(),
                   out->position.begin() + qint64(y) * w);
         std::copy(band.valid.begin(), band.valid.end(), out->valid.begin() + qint64(y) * w);
+        if (modulation)
+            std::copy(band.modulation.begin(), band.modulation.end(),
+                      out->modulation.begin() + qint64(y) * w);
         out->validCount += band.validCount;
         out->saturatedCount += band.saturatedCount;
         out->disagreeCount += band.disagreeCount;

@@ -61,13 +61,18 @@ struct CaptureMemory {
     qint64 need = 0;
     qint64 keepBound = 0;
 };
-CaptureMemory captureMemory(int captures, const QSize &size, qint64 readBytes, qint64 budget);
+// keptPerPixel: bytes a pixel the caller keeps from decoding on (the
+// modulation, say); afterPerPixel: bytes a pixel it needs once the captures
+// are gone.
+CaptureMemory captureMemory(int captures, const QSize &size, qint64 readBytes, qint64 budget,
+                            qint64 keptPerPixel = 0, qint64 afterPerPixel = 0);
 
 // Decodes the stack band by band into *out (positions and validity of the
 // whole view; modulation left empty) and gathers the check's grid of the
 // captures; the positions are those CaptureDecoder::decode gives for the
-// same captures whole. On failure (the scratch file unreadable) says why.
+// same captures whole, and so is the modulation when `modulation` asks for
+// it. On failure (the scratch file unreadable) says why.
 bool decodeStack(const CaptureDecoder &decoder, const CaptureStack &stack, DecodedPositions *out,
-                 CaptureGrid *grid, QString *error);
+                 CaptureGrid *grid, QString *error, bool modulation = false);
 
 #endif

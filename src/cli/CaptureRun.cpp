@@ -2,6 +2,7 @@
 
 #include "Cli.h"
 
+#include "analysis/CaptureStack.h"
 #include "analysis/PatternAnalysis.h"
 #include "patterns/FileAccess.h"
 
@@ -12,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <new>
 
 namespace cli
 {
@@ -225,14 +228,9 @@ int captureSizes(const QString &command, const QStringList &paths, QSize *size, 
     return -1;
 }
 
-int readCaptures(const QString &command, const QStringList &paths,
+int readCaptures(const QString &command, const QStringList &paths, const QSize &size,
                  std::vector<CaptureImage> *images)
 {
-    QSize size;
-    qint64 readBytes = 0;
-    const int rc = captureSizes(command, paths, &size, &readBytes);
-    if (rc >= 0)
-        return rc;
     images->assign(static_cast<size_t>(paths.size()), CaptureImage());
     for (int c = 0; c < paths.size(); ++c) {
         const QString &path = paths[c];
@@ -261,14 +259,53 @@ const float *DecodeRun::light(const CapturePlan &plan) const
     return c < 0 ? nullptr : images[size_t(c)].grey.data();
 }
 
+int wholeDecodeFits(const QString &command, int captures, const QSize &size, qint64 readBytes,
+                    qint64 heldPerPixel)
+{
+    // With no bound on what may stay in memory, every capture does.
+    const qint64 need =
+        captureMemory(captures, size, readBytes, std::numeric_limits<qint64>::max()).need +
+        heldPerPixel * size.width() * size.height();
+    return need <= kDecodeMemory ? -1 : memoryRefused(command, captures, size, need);
+}
+
+int unlessMemoryRunsOut(const QString &command, const std::function<int()> &body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        err(QString("%1: not enough memory").arg(command));
+        return ExitUsage;
+    }
+}
+
+int memoryRefused(const QString &command, int captures, const QSize &size, qint64 need)
+{
+    err(QString("%1: decoding %2 captures of %3 x %4 pixels needs about %5 MB of memory; "
+                "it may use %6 MB")
+            .arg(command)
+            .arg(captures)
+            .arg(size.width())
+            .arg(size.height())
+            .arg((need + (1 << 20) - 1) >> 20)
+            .arg(kDecodeMemory >> 20));
+    return ExitUsage;
+}
+
 int decodeCaptures(const QString &command, const PatternSets &sets, const QStringList &paths,
-                   DecodeRun *run, bool check)
+                   DecodeRun *run, bool check, qint64 heldPerPixel)
 {
     QElapsedTimer timer;
     timer.start();
     run->capturePaths = paths;
-    const int rc = readCaptures(command, paths, &run->images);
+    QSize size;
+    qint64 readBytes = 0;
+    int rc = captureSizes(command, paths, &size, &readBytes);
     if (rc >= 0)
+        return rc;
+    if ((rc = wholeDecodeFits(command, paths.size(), size, readBytes, heldPerPixel)) >= 0)
+        return rc;
+    if ((rc = readCaptures(command, paths, size, &run->images)) >= 0)
         return rc;
     run->readMs = timer.restart();
     run->width = run->images.front().width;

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -50,8 +51,8 @@ int checkOutputs(const QString &command, const QString &outDir, const QStringLis
 // Every capture's size from its header (all alike, none too large), and
 // the memory reading the largest takes at its peak.
 int captureSizes(const QString &command, const QStringList &paths, QSize *size, qint64 *readBytes);
-// Their sizes first, then the pixels.
-int readCaptures(const QString &command, const QStringList &paths,
+// The pixels of captures captureSizes found to be of `size`.
+int readCaptures(const QString &command, const QStringList &paths, const QSize &size,
                  std::vector<CaptureImage> *images);
 
 struct DecodeRun {
@@ -67,21 +68,37 @@ struct DecodeRun {
     const float *light(const CapturePlan &plan) const;
 };
 
-// Reads, decodes and (with `check`) checks the captures: decode's work up
-// to its report.
-int decodeCaptures(const QString &command, const PatternSets &sets, const QStringList &paths,
-                   DecodeRun *run, bool check = true);
-
 // What decoding may allocate: with the program itself, under a gigabyte.
 constexpr qint64 kDecodeMemory = qint64(900) << 20;
+
+// Whether `captures` captures of `size` may be held whole in memory and
+// decoded, with heldPerPixel bytes a pixel the caller needs beside them,
+// within kDecodeMemory: exit 2 naming the need when not.
+int wholeDecodeFits(const QString &command, int captures, const QSize &size, qint64 readBytes,
+                    qint64 heldPerPixel);
+// Runs body; memory that runs out anyway (another program took it) ends
+// the run with exit 2 "not enough memory", never with an abort.
+int unlessMemoryRunsOut(const QString &command, const std::function<int()> &body);
+// Says that decoding would need `need` bytes, more than kDecodeMemory: exit 2.
+int memoryRefused(const QString &command, int captures, const QSize &size, qint64 need);
+
+// Reads, decodes and (with `check`) checks the captures: decode's work up
+// to its report. Refused (exit 2) before any pixel is read when holding them
+// and heldPerPixel bytes a pixel more does not fit in kDecodeMemory.
+int decodeCaptures(const QString &command, const PatternSets &sets, const QStringList &paths,
+                   DecodeRun *run, bool check = true, qint64 heldPerPixel = 0);
 
 // As decodeCaptures, for captures of any size the headers allow: refused
 // (exit 2) before anything is read when even this would need more than
 // kDecodeMemory; otherwise each capture is kept at its own depth, beyond
 // what fits in memory in a scratch file at scratchPath, and decoded a band
-// of rows at a time. run->images stays empty.
+// of rows at a time. With `intensity`, each pixel's intensity is kept too:
+// the light reference's capture in run->images (the only one there), or
+// without one the fringes' modulation; afterPerPixel: bytes a pixel the
+// caller needs once the captures are gone. Otherwise run->images stays empty.
 int decodeCaptureStack(const QString &command, const PatternSets &sets, const QStringList &paths,
-                       const QString &scratchPath, DecodeRun *run);
+                       const QString &scratchPath, DecodeRun *run, bool intensity = false,
+                       qint64 afterPerPixel = 0);
 
 // decode's report (its report.json) and its text form on standard output.
 QJsonObject decodeReport(const PatternSets &sets, const DecodeRun &run);

@@ -59,6 +59,9 @@ struct Command {
     QList<Argument> arguments;
     QStringList repeatable; // options that may be given more than once
     int (*run)(const Call &call);
+
+    // "dvkctl NAME", as its messages begin.
+    QString tag() const { return "dvkctl " + name; }
 };
 
 // Every subcommand, in the order `dvkctl --help` lists them.

@@ -44,7 +44,7 @@ const Command analyzeCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + analyzeCommand.name;
+const QString kName = analyzeCommand.tag();
 
 const double kTwoPi = 2.0 * std::acos(-1.0);
 

@@ -49,7 +49,7 @@ const Command calibrateCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + calibrateCommand.name;
+const QString kName = calibrateCommand.tag();
 
 // What calibrating keeps of a pose: its light reference and the positions.
 struct Pose {
@@ -58,9 +58,12 @@ struct Pose {
     DecodedPositions decoded;
 };
 
-int run(const Call &call)
+// What a pose leaves once decoded: its light reference and positions
+// (float each), modulation (float) and validity (a byte).
+constexpr qint64 kPoseBytesPerPixel = 13;
+
+int calibrateRun(const QCommandLineParser &parser)
 {
-    const QCommandLineParser &parser = call.parser;
     int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
@@ -126,11 +129,15 @@ int run(const Call &call)
         return rc;
 
     // Each pose decoded in turn; only its light reference and positions kept.
+    // Each is measured against all the others kept, so that one too many is
+    // refused before the first is read.
+    const qint64 keptPerPixel = kPoseBytesPerPixel * (folders.size() - 1);
     std::vector<Pose> poses(size_t(folders.size()));
     int width = 0, height = 0;
     for (int p = 0; p < folders.size(); ++p) {
         DecodeRun run;
-        if ((rc = decodeCaptures(kName, sets, poseFiles[size_t(p)], &run, false)) >= 0)
+        if ((rc = decodeCaptures(kName, sets, poseFiles[size_t(p)], &run, false, keptPerPixel)) >=
+            0)
             return rc;
         if (p == 0) {
             width = run.width;
@@ -220,6 +227,11 @@ int run(const Call &call)
         outLine(QString("calibration in %1").arg(QDir::toNativeSeparators(output)));
     }
     return calibration.good ? ExitOk : ExitFailed;
+}
+
+int run(const Call &call)
+{
+    return unlessMemoryRunsOut(kName, [&call] { return calibrateRun(call.parser); });
 }
 
 } // namespace

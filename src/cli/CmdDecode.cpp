@@ -14,7 +14,7 @@
 
 #include <cstdlib>
 #include <functional>
-#include <new>
+#include <memory>
 
 namespace cli
 {
@@ -49,7 +49,7 @@ const Command decodeCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + decodeCommand.name;
+const QString kName = decodeCommand.tag();
 
 // The files decode writes into OUTDIR.
 const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",
@@ -78,29 +78,9 @@ int outputFolder(const QCommandLineParser &parser, QString *outDir)
     return -1;
 }
 
-// One staged file, written whole or reported; `write` fills the open file.
-bool stageFile(const OutputSet &outputs, const QString &name,
-               const std::function<bool(QFile &)> &write)
-{
-    QFile file(outputs.stagedPath(name));
-    QString why;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        why = file.errorString();
-    else if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError)
-        why = file.error() != QFileDevice::NoError ? file.errorString()
-                                                   : QStringLiteral("the file was cut short");
-    file.close();
-    if (why.isEmpty() && file.error() != QFileDevice::NoError)
-        why = file.errorString();
-    if (why.isEmpty())
-        return true;
-    err(QString("%1: cannot write '%2': %3").arg(kName, outputs.targetPath(name), why));
-    return false;
-}
-
 bool stagePng(const OutputSet &outputs, const QString &name, const std::function<QImage()> &make)
 {
-    return stageFile(outputs, name, [&](QFile &file) {
+    return stageFile(outputs, kName, name, [&](QFile &file) {
         const QImage image = make();
         return !image.isNull() && QImageWriter(&file, "PNG").write(image);
     });
@@ -128,11 +108,12 @@ bool writeNpy(QFile &file, const DecodedPositions &d)
 int writeResults(OutputSet &outputs, const DecodedPositions &decoded, const QByteArray &json)
 {
     const bool staged =
-        stageFile(outputs, "position.npy", [&](QFile &f) { return writeNpy(f, decoded); }) &&
+        stageFile(outputs, kName, "position.npy", [&](QFile &f) { return writeNpy(f, decoded); }) &&
         stagePng(outputs, "position.png", [&] { return positionImage(decoded); }) &&
         stagePng(outputs, "valid.png", [&] { return validImage(decoded); }) &&
         stagePng(outputs, "position-colour.png", [&] { return positionColourImage(decoded); }) &&
-        stageFile(outputs, "report.json", [&](QFile &f) { return f.write(json) == json.size(); });
+        stageFile(outputs, kName, "report.json",
+                  [&](QFile &f) { return f.write(json) == json.size(); });
     if (!staged)
         return ExitFailed;
     QString why;
@@ -153,17 +134,9 @@ int decodeRun(const QCommandLineParser &parser)
     // leaves it as it was (or, once the results are being put in place, as
     // this run leaves it).
     OutputSet outputs("decode", outDir, kOutputs);
-    catchStopSignals();
-    StopGuard guard([&outputs] {
-        outputs.discard();
-        err(QString("%1: stopped").arg(kName));
-        std::_Exit(stopExitCode());
-    });
-    QString why;
-    if (!outputs.prepare(&why)) {
-        err(QString("%1: -o: cannot write results to '%2': %3").arg(kName, outDir, why));
-        return ExitUsage;
-    }
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
+        return rc;
     PatternSets sets;
     QStringList capturePaths;
     rc = readPatternSets(parser, kName, &sets);
@@ -196,14 +169,8 @@ int decodeRun(const QCommandLineParser &parser)
 
 int run(const Call &call)
 {
-    // Memory that runs out anyway (another program took it) ends the run
-    // with OUTDIR as it was, never with an abort.
-    try {
-        return decodeRun(call.parser);
-    } catch (const std::bad_alloc &) {
-        err(QString("%1: not enough memory").arg(kName));
-        return ExitUsage;
-    }
+    // OUTDIR stays as it was when memory runs out.
+    return unlessMemoryRunsOut(kName, [&call] { return decodeRun(call.parser); });
 }
 
 } // namespace

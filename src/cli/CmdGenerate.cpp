@@ -35,7 +35,7 @@ const Command generateCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + generateCommand.name;
+const QString kName = generateCommand.tag();
 
 enum class Kind { Phase, Gray, Square, Dark, Light };
 

@@ -40,7 +40,7 @@ const Command previewCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + previewCommand.name;
+const QString kName = previewCommand.tag();
 
 // Larger canvases are refused rather than allocated: the sheet alone is
 // W x 2H pixels of four bytes.

@@ -2,6 +2,8 @@
 // pixel triangulated with the light sheet of its projected position.
 #include "CaptureRun.h"
 #include "Cli.h"
+#include "OutputSet.h"
+#include "Stop.h"
 
 #include "geometry/Reconstruction.h"
 #include "patterns/FileAccess.h"
@@ -14,6 +16,7 @@
 #include <QJsonDocument>
 
 #include <cmath>
+#include <memory>
 
 namespace cli
 {
@@ -49,7 +52,7 @@ const Command reconstructCommand{
 namespace
 {
 
-const QString kName = "dvkctl " + reconstructCommand.name;
+const QString kName = reconstructCommand.tag();
 
 // The largest calibration file worth reading: a few kilobytes in practice.
 constexpr qint64 kMaxCalibrationBytes = 1 << 20;
@@ -84,9 +87,13 @@ int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets
     return -1;
 }
 
-int run(const Call &call)
+// Once the captures are gone, beside the positions and intensity: the depth
+// map and the points (4 + 13 bytes a pixel at most), their PLY (13) and
+// depth.npy (4).
+constexpr qint64 kCloudBytesPerPixel = 34;
+
+int reconstructRun(const QCommandLineParser &parser)
 {
-    const QCommandLineParser &parser = call.parser;
     int rc = -1;
 
     if (parser.positionalArguments().isEmpty()) {
@@ -111,6 +118,13 @@ int run(const Call &call)
         err(QString("%1: --calibration CALIB.json is required").arg(kName));
         return ExitUsage;
     }
+    // As for decode: OUTDIR must take the results before any input is read,
+    // and holds the earlier set or the new one whatever ends the run.
+    const QStringList outputNames = {"points.ply", "depth.npy", "report.json"};
+    OutputSet outputs("reconstruct", outDir, outputNames);
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
+        return rc;
     const QString calibrationPath = parser.value("calibration");
     CameraModel camera;
     SheetModel sheets;
@@ -132,12 +146,13 @@ int run(const Call &call)
     if ((rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
                            &capturePaths)) >= 0)
         return rc;
-    if ((rc = checkOutputs(kName, outDir, {"points.ply", "depth.npy", "report.json"},
+    if ((rc = checkOutputs(kName, outDir, outputNames,
                            QStringList{sets.file, calibrationPath} + capturePaths)) >= 0)
         return rc;
 
     DecodeRun run;
-    if ((rc = decodeCaptures(kName, sets, capturePaths, &run)) >= 0)
+    if ((rc = decodeCaptureStack(kName, sets, capturePaths, outputs.stagedPath("captures.scratch"),
+                                 &run, true, kCloudBytesPerPixel)) >= 0)
         return rc;
     if (run.width != camera.width || run.height != camera.height) {
         err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
@@ -161,12 +176,21 @@ int run(const Call &call)
     QJsonObject times = report["timing"].toObject();
     times["reconstruct_ms"] = reconstructMs;
     report["timing"] = times;
-    if ((rc = writeOutputs(
-             kName, outDir,
-             {{"points.ply", pointCloudPly(cloud)},
-              {"depth.npy", float32Npy(cloud.depth, cloud.height, cloud.width)},
-              {"report.json", QJsonDocument(report).toJson(QJsonDocument::Indented)}})) >= 0)
-        return rc;
+    const QByteArray ply = pointCloudPly(cloud);
+    const QByteArray npy = float32Npy(cloud.depth, cloud.height, cloud.width);
+    const QByteArray json = QJsonDocument(report).toJson(QJsonDocument::Indented);
+    const auto whole = [](const QByteArray &bytes) {
+        return [&bytes](QFile &f) { return f.write(bytes) == bytes.size(); };
+    };
+    if (!stageFile(outputs, kName, "points.ply", whole(ply)) ||
+        !stageFile(outputs, kName, "depth.npy", whole(npy)) ||
+        !stageFile(outputs, kName, "report.json", whole(json)))
+        return ExitFailed;
+    QString why;
+    if (!outputs.commit(&why)) {
+        err(QString("%1: %2").arg(kName, why));
+        return ExitFailed;
+    }
 
     if (parser.isSet("json")) {
         outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
@@ -182,6 +206,12 @@ int run(const Call &call)
         outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
     }
     return run.check.consistent ? ExitOk : ExitFailed;
+}
+
+int run(const Call &call)
+{
+    // OUTDIR stays as it was when memory runs out.
+    return unlessMemoryRunsOut(kName, [&call] { return reconstructRun(call.parser); });
 }
 
 } // namespace

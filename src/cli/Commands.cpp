@@ -110,7 +110,7 @@ int parse(QCommandLineParser &parser, const Command &command, const QStringList 
 
 int runCommand(const Command &command, const QStringList &args)
 {
-    const QString tag = "dvkctl " + command.name;
+    const QString tag = command.tag();
     QCommandLineParser parser;
     const int rc = parse(parser, command, args, tag);
     if (rc >= 0)

@@ -12,25 +12,19 @@ namespace cli
 {
 
 int decodeCaptureStack(const QString &command, const PatternSets &sets, const QStringList &paths,
-                       const QString &scratchPath, DecodeRun *run)
+                       const QString &scratchPath, DecodeRun *run, bool intensity,
+                       qint64 afterPerPixel)
 {
     QSize size;
     qint64 readBytes = 0;
     const int rc = captureSizes(command, paths, &size, &readBytes);
     if (rc >= 0)
         return rc;
-    const CaptureMemory memory = captureMemory(paths.size(), size, readBytes, kDecodeMemory);
-    if (memory.need > kDecodeMemory) {
-        err(QString("%1: decoding %2 captures of %3 x %4 pixels needs about %5 MB of memory; "
-                    "it may use %6 MB")
-                .arg(command)
-                .arg(paths.size())
-                .arg(size.width())
-                .arg(size.height())
-                .arg((memory.need + (1 << 20) - 1) >> 20)
-                .arg(kDecodeMemory >> 20));
-        return ExitUsage;
-    }
+    // The intensity, light reference or modulation, is a float a pixel.
+    const CaptureMemory memory = captureMemory(paths.size(), size, readBytes, kDecodeMemory,
+                                               intensity ? 4 : 0, afterPerPixel);
+    if (memory.need > kDecodeMemory)
+        return memoryRefused(command, paths.size(), size, memory.need);
     QElapsedTimer timer;
     timer.start();
     run->capturePaths = paths;
@@ -54,9 +48,24 @@ int decodeCaptureStack(const QString &command, const PatternSets &sets, const QS
         }
         run->readMs = timer.restart();
         QString why;
-        if (!decodeStack(decoder, stack, &run->decoded, &grid, &why)) {
+        const int light =
+            sets.plan.light < 0
+                ? -1
+                : sets.plan.captureOfPage(sets.plan.sets[size_t(sets.plan.light)].page);
+        if (!decodeStack(decoder, stack, &run->decoded, &grid, &why, intensity && light < 0)) {
             err(QString("%1: %2").arg(command, why));
             return ExitFailed;
+        }
+        if (intensity && light >= 0) {
+            run->images.assign(size_t(paths.size()), CaptureImage());
+            CaptureImage &image = run->images[size_t(light)];
+            image.width = size.width();
+            image.height = size.height();
+            image.grey.resize(size_t(size.width()) * size_t(size.height()));
+            if (!stack.rows(light, 0, size.height(), image.grey.data(), &why)) {
+                err(QString("%1: %2").arg(command, why));
+                return ExitFailed;
+            }
         }
     }
     run->decodeMs = timer.restart();

@@ -1,10 +1,14 @@
 #include "OutputSet.h"
 
+#include "Cli.h"
+#include "Stop.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cstdlib>
 
 namespace cli
 {
@@ -170,6 +174,43 @@ void OutputSet::discard()
     if (madeFolder)
         QDir().rmdir(folder);
     madeFolder = false;
+}
+
+// One staged file, written whole or reported; `write` fills the open file.
+bool stageFile(const OutputSet &outputs, const QString &command, const QString &name,
+               const std::function<bool(QFile &)> &write)
+{
+    QFile file(outputs.stagedPath(name));
+    QString why;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        why = file.errorString();
+    else if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError)
+        why = file.error() != QFileDevice::NoError ? file.errorString()
+                                                   : QStringLiteral("the file was cut short");
+    file.close();
+    if (why.isEmpty() && file.error() != QFileDevice::NoError)
+        why = file.errorString();
+    if (why.isEmpty())
+        return true;
+    err(QString("%1: cannot write '%2': %3").arg(command, outputs.targetPath(name), why));
+    return false;
+}
+
+int prepareOutputs(OutputSet &outputs, const QString &command, const QString &folder,
+                   std::unique_ptr<StopGuard> *guard)
+{
+    catchStopSignals();
+    *guard = std::make_unique<StopGuard>([&outputs, command] {
+        outputs.discard();
+        err(QString("%1: stopped").arg(command));
+        std::_Exit(stopExitCode());
+    });
+    QString why;
+    if (!outputs.prepare(&why)) {
+        err(QString("%1: -o: cannot write results to '%2': %3").arg(command, folder, why));
+        return ExitUsage;
+    }
+    return -1;
 }
 
 } // namespace cli

@@ -11,9 +11,12 @@
 // killed outright leaves its staging folder, which the next run in that
 // folder rolls back (or forward, when the new set was whole) and removes.
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <mutex>
 
 namespace cli
@@ -57,6 +60,18 @@ private:
     bool kept = false; // an earlier file is still in the staging folder
     std::mutex lock;
 };
+
+// One file of the set staged, written whole or reported on standard error
+// as `command`'s; `write` fills the open file.
+bool stageFile(const OutputSet &outputs, const QString &command, const QString &name,
+               const std::function<bool(QFile &)> &write);
+
+class StopGuard;
+// A command's set prepared before it reads any input, and its staging
+// folder discarded when a stop signal ends the run (*guard holds that until
+// the run ends). Returns -1 to go on, or the exit code (reported).
+int prepareOutputs(OutputSet &outputs, const QString &command, const QString &folder,
+                   std::unique_ptr<StopGuard> *guard);
 
 // Platform halves.
 namespace outputset

@@ -24,34 +24,45 @@ struct SimulatorOptions {
     bool once = false;
 };
 
-// The clients of the simulator's port, counted from the kernel's open and
-// close events on its device end. A client that ends without closing the
-// port its own way (killed, or a signal it does not catch) leaves the
+// Who still uses the simulator's port. A client that ends without closing
+// the port its own way (killed, or a signal it does not catch) leaves the
 // terminal in exclusive mode, and the simulator keeps the terminal alive:
-// every later open by an ordinary user would fail as busy. When the last
-// client has gone, however it ended, the mode is lifted.
+// every later open by an ordinary user would fail as busy. Each time the
+// kernel reports a close of the device, the simulator looks for a client
+// still holding a lock on it (as every port opened by this tool does), and
+// when there is none it lifts the mode.
 class PortClients
 {
 public:
     // Watches `device` from now on; `keep` is the simulator's own
-    // descriptor of it, opened before.
+    // descriptor of it.
     PortClients(const QString &device, int keep);
     ~PortClients();
     PortClients(const PortClients &) = delete;
     PortClients &operator=(const PortClients &) = delete;
 
-    // Readable when opens or closes have happened; -1 when the device
+    // Readable when the device has been opened or closed; -1 when it
     // cannot be watched.
     int eventFd() const { return notify; }
-    // Takes the events waiting.
+    // Milliseconds until look() is due again, -1 for none.
+    int msToNextLook() const;
+    // Takes the events waiting; looks when a close was among them.
     void update();
+    // Lifts the mode when no lock is held on the device; while one still
+    // is, looks again shortly for a while (a dying client's lock goes just
+    // after the kernel reports its close).
+    void look();
 
 private:
-    void release();
+    bool lockHeld() const;
 
+    using Clock = std::chrono::steady_clock;
     int notify = -1;
     const int keep;
-    int open = 0;
+    QString lockKey; // the device as the kernel's lock list names it
+    Clock::time_point lookUntil;
+    Clock::time_point nextLook;
+    bool looking = false;
 };
 
 // A stand-in for the projector on the master end of a pseudo-terminal. It

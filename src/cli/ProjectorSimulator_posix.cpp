@@ -21,6 +21,8 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace cli
@@ -100,13 +102,24 @@ QString numberAfter(const QString &number)
 
 } // namespace
 
+// After a close, how long and how often to look for a lock that has not gone.
+constexpr auto kLookFor = std::chrono::seconds(5);
+constexpr auto kLookEvery = std::chrono::milliseconds(100);
+
 PortClients::PortClients(const QString &device, int keep) : keep(keep)
 {
+    struct stat st;
+    if (::fstat(keep, &st) != 0)
+        return;
+    lockKey = QString("%1:%2:%3")
+                  .arg(major(st.st_dev), 2, 16, QChar('0'))
+                  .arg(minor(st.st_dev), 2, 16, QChar('0'))
+                  .arg(qulonglong(st.st_ino));
     notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (notify < 0)
         return;
     const QByteArray name = QFile::encodeName(device);
-    if (::inotify_add_watch(notify, name.constData(), IN_OPEN | IN_CLOSE) < 0) {
+    if (::inotify_add_watch(notify, name.constData(), IN_CLOSE) < 0) {
         ::close(notify);
         notify = -1;
     }
@@ -118,33 +131,53 @@ PortClients::~PortClients()
         ::close(notify);
 }
 
-void PortClients::release()
+int PortClients::msToNextLook() const
 {
-    ::ioctl(keep, TIOCNXCL);
+    if (!looking)
+        return -1;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(nextLook - Clock::now()).count();
+    return int(std::max<qint64>(left, 0));
 }
 
 void PortClients::update()
 {
+    // Only that a close happened matters: the kernel merges events that
+    // come in a row, so they are not counted.
     alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(notify, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        for (ssize_t at = 0; at < n;) {
-            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-            if (event->mask & IN_OPEN)
-                ++open;
-            if (event->mask & IN_CLOSE)
-                open = std::max(0, open - 1);
-            // Events were lost: who is still there is unknown, and a port
-            // left busy is worse than one a second program may also open.
-            if (event->mask & IN_Q_OVERFLOW)
-                open = 0;
-            at += ssize_t(sizeof(inotify_event)) + event->len;
-        }
+    bool closed = false;
+    ssize_t n;
+    while ((n = ::read(notify, buffer, sizeof buffer)) > 0)
+        closed = true;
+    if (closed) {
+        looking = true;
+        lookUntil = Clock::now() + kLookFor;
+        look();
     }
-    if (open == 0)
-        release();
+}
+
+void PortClients::look()
+{
+    if (!looking || Clock::now() < nextLook)
+        return;
+    if (!lockHeld()) {
+        ::ioctl(keep, TIOCNXCL);
+        looking = false;
+        return;
+    }
+    nextLook = Clock::now() + kLookEvery;
+    looking = nextLook < lookUntil;
+}
+
+bool PortClients::lockHeld() const
+{
+    QFile locks("/proc/locks");
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : locks.readAll().split('\n'))
+        if (line.split(' ').contains(lockKey.toLatin1()))
+            return true;
+    return false;
 }
 
 QByteArray ProjectorSimulator::writeNow(const QByteArray &bytes)
@@ -339,6 +372,8 @@ int ProjectorSimulator::pollTimeout(Clock::time_point now) const
         consider(quietMs(kCutOffMs) - msBetween(lastByte, now));
     if (!stray.isEmpty())
         consider(quietMs(kStrayFlushMs) - msBetween(lastByte, now));
+    if (clients.msToNextLook() >= 0)
+        consider(clients.msToNextLook());
     return int(wait);
 }
 
@@ -375,6 +410,7 @@ void ProjectorSimulator::run()
             break;
         if (fds[3].revents != 0)
             clients.update();
+        clients.look();
         const auto t = Clock::now();
         if (r > 0 && (fds[1].revents & POLLIN)) {
             const ssize_t n = ::read(master, chunk, size_t(allowed));

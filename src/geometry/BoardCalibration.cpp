@@ -1,6 +1,5 @@
 #include "BoardCalibration.h"
 
-#include "LeastSquares.h"
 #include "SheetFit.h"
 
 #include "analysis/CaptureDecoder.h"
@@ -218,100 +217,6 @@ struct Corner {
     double u = kNaN;
 };
 
-// Camera, board poses and sheets refined together, on the corners' places
-// in the image and their positions u. The camera's calibration alone
-// leaves the poses' depths and the principal point loosely tied; the
-// projector sees every board too, and its u ties them to the sheets, so
-// that what reconstruction combines is consistent. u residuals are weighed
-// against pixels by the two fits' own RMS.
-void refineJointly(const std::vector<Corner> &corners, CameraModel *camera,
-                   std::vector<BoardPose> *poses, SheetModel *sheets)
-{
-    constexpr int kCamera = 9, kPose = 6, kSheets = 6;
-    const int n = kCamera + kPose * int(poses->size()) + kSheets;
-    double pxSum = 0.0, uSum = 0.0;
-    int pxCount = 0, uCount = 0;
-    for (const Corner &c : corners) {
-        double px, py;
-        projectPoint(*camera, (*poses)[size_t(c.pose)].toCamera(c.bx, c.by), &px, &py);
-        pxSum += (px - c.px) * (px - c.px) + (py - c.py) * (py - c.py);
-        ++pxCount;
-        if (std::isfinite(c.u)) {
-            const double r =
-                sheets->positionOf((*poses)[size_t(c.pose)].toCamera(c.bx, c.by)) - c.u;
-            uSum += r * r;
-            ++uCount;
-        }
-    }
-    if (uCount < 12)
-        return;
-    const double weight = std::max(std::sqrt(pxSum / (2.0 * pxCount)), 0.02) /
-                          std::max(std::sqrt(uSum / uCount), 1e-5);
-
-    struct State {
-        CameraModel camera;
-        std::vector<BoardPose> poses;
-        SheetModel sheets;
-    } state{*camera, *poses, *sheets};
-    auto moved = [&](const std::vector<double> &step) {
-        State s = state;
-        CameraModel &c = s.camera;
-        c.fx += step[0];
-        c.fy += step[1];
-        c.cx += step[2];
-        c.cy += step[3];
-        c.distortion[0] += step[4];
-        c.distortion[1] += step[5];
-        c.distortion[2] += step[6];
-        c.distortion[3] += step[7];
-        c.distortion[4] += step[8];
-        for (size_t p = 0; p < s.poses.size(); ++p) {
-            const double *d = &step[size_t(kCamera) + kPose * p];
-            const Vec3 w{d[0], d[1], d[2]};
-            BoardPose &b = s.poses[p];
-            for (int col = 0; col < 3; ++col) {
-                const Vec3 r =
-                    rotated({b.rotation(0, col), b.rotation(1, col), b.rotation(2, col)}, w);
-                b.rotation(0, col) = r.x;
-                b.rotation(1, col) = r.y;
-                b.rotation(2, col) = r.z;
-            }
-            const Vec3 t = rotated({b.translation[0], b.translation[1], b.translation[2]}, w);
-            b.translation = cv::Vec3d(t.x + d[3], t.y + d[4], t.z + d[5]);
-        }
-        s.sheets = steppedSheets(s.sheets, &step[size_t(n - kSheets)]);
-        return s;
-    };
-    LeastSquaresProblem problem;
-    problem.differenceSteps.assign(size_t(n), 0.0);
-    const double cameraSteps[kCamera] = {1e-3, 1e-3, 1e-3, 1e-3, 1e-6, 1e-6, 1e-7, 1e-7, 1e-6};
-    std::copy(cameraSteps, cameraSteps + kCamera, problem.differenceSteps.begin());
-    for (size_t p = 0; p < poses->size(); ++p)
-        for (int k = 0; k < kPose; ++k)
-            problem.differenceSteps[size_t(kCamera) + kPose * p + size_t(k)] = k < 3 ? 1e-7 : 1e-4;
-    const double sheetSteps[kSheets] = {1e-7, 1e-7, 1e-5, 1e-5, 1e-8, 1e-8};
-    std::copy(sheetSteps, sheetSteps + kSheets, problem.differenceSteps.end() - kSheets);
-    problem.residuals = [&](const std::vector<double> &step, std::vector<double> &r) {
-        const State s = moved(step);
-        r.clear();
-        for (const Corner &c : corners) {
-            const Vec3 p = s.poses[size_t(c.pose)].toCamera(c.bx, c.by);
-            double px = kNaN, py = kNaN;
-            projectPoint(s.camera, p, &px, &py);
-            r.push_back(px - c.px);
-            r.push_back(py - c.py);
-            if (std::isfinite(c.u))
-                r.push_back(weight * (s.sheets.positionOf(p) - c.u));
-        }
-    };
-    problem.accept = [&](const std::vector<double> &step) { state = moved(step); };
-    if (std::isfinite(minimise(problem, 30))) {
-        *camera = state.camera;
-        *poses = state.poses;
-        *sheets = state.sheets;
-    }
-}
-
 } // namespace
 
 bool findBoardCorners(const float *light, int width, int height, const BoardSpec &board,
@@ -447,7 +352,6 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
     for (size_t s = 0; s < samples.size(); ++s)
         if (fit.used[s])
             corners[origin[s].first * object.size() + origin[s].second].u = samples[s].u;
-    refineJointly(corners, &camera, &boardPoses, &result.sheets);
 
     // Residuals of the final model.
     double squares = 0.0;

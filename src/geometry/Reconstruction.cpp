@@ -65,10 +65,8 @@ Reconstruction reconstruct(const CameraModel &camera, const SheetModel &sheets,
     r.depth.assign(count, std::numeric_limits<float>::quiet_NaN());
     const SheetTable table(sheets);
     const RayGrid rays(camera, r.width, r.height);
-    r.xyz.reserve(size_t(decoded.validCount) * 3);
-    r.intensity.reserve(size_t(decoded.validCount));
     const Vec3 axis = sheets.axisDirection;
-    double nearest = std::numeric_limits<double>::infinity(), farthest = 0.0;
+    std::vector<float> z(count, std::numeric_limits<float>::quiet_NaN());
     for (int y = 0; y < r.height; ++y)
         for (int x = 0; x < r.width; ++x) {
             const size_t i = size_t(y) * size_t(r.width) + size_t(x);
@@ -79,8 +77,7 @@ Reconstruction reconstruct(const CameraModel &camera, const SheetModel &sheets,
             if (!std::isfinite(n.x) || !rays.ray(x, y, &xn, &yn))
                 continue;
             const Vec3 ray{xn, yn, 1.0};
-            const double along = dot(n, ray);
-            const double t = table.offset(n) / along;
+            const double t = table.offset(n) / dot(n, ray);
             if (!(t > 0.0))
                 continue; // behind the camera
             const Vec3 p = t * ray;
@@ -88,14 +85,42 @@ Reconstruction reconstruct(const CameraModel &camera, const SheetModel &sheets,
             // takes (behind the mirror).
             if (!(norm(p) <= kMaxRangeMm) || dot(p - sheets.axisPoint, cross(n, axis)) <= 0.0)
                 continue;
-            r.depth[i] = float(p.z);
-            r.xyz.push_back(float(p.x));
-            r.xyz.push_back(float(p.y));
-            r.xyz.push_back(float(p.z));
+            z[i] = float(p.z);
+        }
+
+    // Across a depth edge a pixel's light mixes both surfaces and its
+    // point floats between them: a pixel whose neighbours span a jump
+    // larger than any surface seen at a pixel's spacing gives is not
+    // measured.
+    r.xyz.reserve(size_t(decoded.validCount) * 3);
+    r.intensity.reserve(size_t(decoded.validCount));
+    double nearest = std::numeric_limits<double>::infinity(), farthest = 0.0;
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x) {
+            const size_t i = size_t(y) * size_t(r.width) + size_t(x);
+            if (!std::isfinite(z[i]))
+                continue;
+            float low = z[i], high = z[i];
+            for (int dy = std::max(y - 1, 0); dy <= std::min(y + 1, r.height - 1); ++dy)
+                for (int dx = std::max(x - 1, 0); dx <= std::min(x + 1, r.width - 1); ++dx) {
+                    const float v = z[size_t(dy) * size_t(r.width) + size_t(dx)];
+                    if (std::isfinite(v)) {
+                        low = std::min(low, v);
+                        high = std::max(high, v);
+                    }
+                }
+            if (high - low > kDepthEdgeShare * z[i])
+                continue;
+            double xn, yn;
+            rays.ray(x, y, &xn, &yn);
+            r.depth[i] = z[i];
+            r.xyz.push_back(float(xn * z[i]));
+            r.xyz.push_back(float(yn * z[i]));
+            r.xyz.push_back(z[i]);
             const float level = light ? light[i] : decoded.modulation[i];
             r.intensity.push_back(quint8(std::lround(std::clamp(level, 0.0f, 1.0f) * 255.0f)));
-            nearest = std::min(nearest, p.z);
-            farthest = std::max(farthest, p.z);
+            nearest = std::min(nearest, double(z[i]));
+            farthest = std::max(farthest, double(z[i]));
         }
     r.points = qint64(r.intensity.size());
     if (r.points > 0) {

@@ -17,6 +17,10 @@ struct DecodedPositions;
 // surface the camera sees: such a pixel is not measured.
 constexpr double kMaxRangeMm = 100000.0;
 
+// A jump in depth between neighbouring pixels beyond this share of the
+// depth is an edge between two surfaces, not one surface however steep.
+constexpr double kDepthEdgeShare = 0.01;
+
 struct Reconstruction {
     int width = 0;
     int height = 0;

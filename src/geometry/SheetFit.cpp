@@ -18,8 +18,6 @@ void across(Vec3 d, Vec3 *e1, Vec3 *e2)
     *e2 = cross(d, *e1);
 }
 
-} // namespace
-
 Vec3 rotated(Vec3 v, Vec3 w)
 {
     // Rodrigues: v turned about w by |w|.
@@ -31,6 +29,9 @@ Vec3 rotated(Vec3 v, Vec3 w)
            (1.0 - std::cos(angle)) * dot(k, v) * k;
 }
 
+// The model moved by a step of its six parameters: turns of the axis about
+// two directions across it, shifts of its point along them, amplitude and
+// zero.
 SheetModel steppedSheets(const SheetModel &m, const double *step)
 {
     Vec3 e1, e2;
@@ -43,9 +44,6 @@ SheetModel steppedSheets(const SheetModel &m, const double *step)
     s.zero = m.zero + step[5];
     return s;
 }
-
-namespace
-{
 
 void residuals(const SheetModel &m, const std::vector<SheetSample> &samples,
                const std::vector<quint8> &used, std::vector<double> &r)

@@ -23,13 +23,6 @@ struct SheetFitResult {
     double rmsU = 0.0;            // over the samples used
 };
 
-// The model moved by a step of its six parameters: turns of the axis about
-// two directions across it, shifts of its point along them, amplitude and
-// zero.
-SheetModel steppedSheets(const SheetModel &m, const double *step);
-// v turned about w by |w| radians.
-Vec3 rotated(Vec3 v, Vec3 w);
-
 // A first guess in closed form (each sample's sheet, taken at the model's
 // own deflection, is a linear condition on the projector's pose), then
 // Levenberg-Marquardt on the residuals in u, over the axis (four degrees of

@@ -185,6 +185,11 @@ bool cameraFromJson(const QJsonObject &o, CameraModel *c, QString *error)
         !numbers(o, "matrix", 9, matrix, error) ||
         !numbers(o, "distortion", 5, c->distortion.data(), error))
         return false;
+    for (double v : size)
+        if (!(v >= 1.0 && v <= 1e6) || v != std::floor(v)) {
+            *error = "'width' and 'height' must be whole numbers of pixels";
+            return false;
+        }
     c->width = int(size[0]);
     c->height = int(size[1]);
     c->fx = matrix[0];
@@ -192,8 +197,8 @@ bool cameraFromJson(const QJsonObject &o, CameraModel *c, QString *error)
     c->cx = matrix[2];
     c->fy = matrix[4];
     c->cy = matrix[5];
-    if (!(c->fx > 0.0 && c->fy > 0.0) || c->width <= 0 || c->height <= 0 || matrix[3] != 0.0 ||
-        matrix[6] != 0.0 || matrix[7] != 0.0 || matrix[8] != 1.0) {
+    if (!(c->fx > 0.0 && c->fy > 0.0) || !std::isfinite(c->fx + c->fy + c->cx + c->cy + c->skew) ||
+        matrix[3] != 0.0 || matrix[6] != 0.0 || matrix[7] != 0.0 || matrix[8] != 1.0) {
         *error = "'matrix' is not a camera matrix with positive focal lengths";
         return false;
     }

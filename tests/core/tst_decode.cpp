@@ -258,8 +258,12 @@ private slots:
         DecodedPositions viaStack;
         CaptureGrid grid;
         QString why;
-        QVERIFY2(decodeStack(decoder, stack, &viaStack, &grid, &why), qPrintable(why));
+        // With the modulation kept, as a point cloud without a light
+        // reference takes its intensity from it.
+        QVERIFY2(decodeStack(decoder, stack, &viaStack, &grid, &why, true), qPrintable(why));
         QVERIFY(sameFloats(viaStack.position.data(), whole.position.data(), whole.position.size()));
+        QVERIFY(sameFloats(viaStack.modulation.data(), whole.modulation.data(),
+                           whole.modulation.size()));
         QVERIFY(viaStack.valid == whole.valid);
         QVERIFY(viaStack.setValid == whole.setValid);
         QCOMPARE(viaStack.saturatedCount, whole.saturatedCount);

@@ -97,7 +97,7 @@ private slots:
             QVERIFY2(!QImage(path).isNull(), qPrintable(path));
             ++count;
         }
-        QCOMPARE(count, 3);
+        QCOMPARE(count, 4);
     }
 
     // The examples, run as they stand: in a fresh home directory, from a
