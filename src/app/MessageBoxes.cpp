@@ -17,9 +17,12 @@ QString trMain(const char *text)
 // button that Escape and the title bar's close press by number (-1: none).
 int customButtonBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                     const QString &text, const QStringList &buttons, int defaultButton,
-                    const QString &informative, int escapeButton = -1)
+                    const QString &informative, int escapeButton = -1,
+                    QPointer<QMessageBox> *open = nullptr)
 {
     QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
+    if (open)
+        *open = &box;
     QList<QPushButton *> added;
     for (const QString &label : buttons)
         added.append(box.addButton(label, QMessageBox::ActionRole));
@@ -74,10 +77,11 @@ QString fileDetail(const QString &path, const QString &reason)
     return reason.isEmpty() ? shown : shown + trMain("：") + reason;
 }
 
-int question(QWidget *parent, const QString &title, const QString &text)
+int question(QWidget *parent, const QString &title, const QString &text,
+             QPointer<QMessageBox> *open)
 {
     return customButtonBox(parent, QMessageBox::Question, title, text,
-                           {trMain("确认"), trMain("取消")}, 0, QString(), 1);
+                           {trMain("确认"), trMain("取消")}, 0, QString(), 1, open);
 }
 
 } // namespace MessageBoxes

@@ -2,6 +2,7 @@
 #define DVK_MESSAGEBOXES_H
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 class QWidget;
@@ -25,8 +26,10 @@ void informationOk(QWidget *parent, const QString &text, const QString &informat
 QString fileDetail(const QString &path, const QString &reason);
 
 // The exit question: "确认" (returns 0, default) and "取消" (returns 1), which
-// Escape and the title bar's close also answer.
-int question(QWidget *parent, const QString &title, const QString &text);
+// Escape and the title bar's close also answer. While it is open, *open
+// points at the box, so that the caller can withdraw it (returns -1).
+int question(QWidget *parent, const QString &title, const QString &text,
+             QPointer<QMessageBox> *open = nullptr);
 
 } // namespace MessageBoxes
 

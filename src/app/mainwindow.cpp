@@ -119,7 +119,8 @@ void MainWindow::stopDiscovery()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     const QString text = burnInProgress() ? tr("正在烧录,是否退出?") : tr("是否退出?");
-    const int choice = MessageBoxes::question(this, tr("退出"), text);
+    const int choice = MessageBoxes::question(this, tr("退出"), text, &exitQuestion);
+    // Anything but 确认 (取消, Escape, the box's close, a withdrawal) stays.
     if (choice == 0) {
         // Leaving: a running transfer stops before its next byte.
         stopBurnWork();
@@ -127,6 +128,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
     } else {
         event->ignore();
     }
+}
+
+void MainWindow::withdrawExitQuestion()
+{
+    // Hidden now; its loop returns once whatever is shown next is answered.
+    if (exitQuestion)
+        exitQuestion->reject();
 }
 
 void MainWindow::captureCanvasSizes()

@@ -6,6 +6,7 @@
 #include "serial/ProjectorQuery.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSize>
 #include <QString>
@@ -98,6 +99,11 @@ private:
     // True while a transfer or the commit countdown runs: the close guard
     // then warns that a burn is in progress.
     bool burnInProgress() const;
+    // The exit question while it is open: when the burn it asks about ends,
+    // it is withdrawn (answered No) so that the burn's result never shows
+    // stacked on a question that no longer applies.
+    QPointer<QMessageBox> exitQuestion;
+    void withdrawExitQuestion();
 
     Ui::MainWindow *ui = nullptr;
     SelectSerial *selectSerial = nullptr;

@@ -37,6 +37,7 @@ void MainWindow::burnFailed(const QString &message, const QString &detail)
     ui->pushButton_FileDVK->setEnabled(true);
     ui->progressBar_BurnRecord->setValue(0);
     ui->label_Message->setText(tr("烧录失败"));
+    withdrawExitQuestion();
     MessageBoxes::warning(this, message, detail);
 }
 
@@ -103,6 +104,7 @@ void MainWindow::ReceiveTime(int time)
     if (time != burnValueCount)
         return;
     ui->label_Message->setText(tr("烧录成功"));
+    withdrawExitQuestion();
     MessageBoxes::information(this, "烧录完成!");
     ui->pushButton_SerialPort->setEnabled(true);
     ui->pushButton_FileDVK->setEnabled(true);

@@ -37,6 +37,10 @@ void MainWindow::appendPatternRun(const QByteArray &lines, const QString &comple
             MessageBoxes::warning(this, text, informative);
     };
 
+    // A file this run makes and then cannot fill goes again, as with the
+    // command line's generate: no empty pattern file is left behind.
+    const QFileInfo before(patternFilePath);
+    const bool existed = before.exists() || before.isSymLink();
     PatternFileWriter writer(patternFilePath);
     if (!writer.open()) {
         warn(tr("无法打开文件!"), MessageBoxes::fileDetail(patternFilePath, writer.errorString()));
@@ -46,13 +50,17 @@ void MainWindow::appendPatternRun(const QByteArray &lines, const QString &comple
     const bool written = writer.append(lines);
     patternValueCount += writer.linesAppended();
     if (!written) {
-        writer.close();
+        if (existed)
+            writer.close();
+        else
+            writer.discardIfEmpty();
         // Never report a run as generated when the file does not hold it, and
         // say whether the file is as it was: the writer cuts a partial run off
         // again where the system lets it.
         const QFileInfo after(patternFilePath);
-        const bool unchanged =
-            writer.linesAppended() == 0 && after.exists() && after.size() == sizeBefore;
+        const bool asBefore =
+            existed ? after.exists() && after.size() == sizeBefore : !after.exists();
+        const bool unchanged = writer.linesAppended() == 0 && asBefore;
         const QString state = unchanged ? tr("本次生成的数据没有写入，文件保持原样。")
                                         : tr("本次生成的数据没有完整写入，文件末尾可能留有"
                                              "不完整的数据。");

@@ -88,8 +88,10 @@ void MainWindow::closeVanishedPort(const QString &shownName)
     vanishedPortName = openedPortName;
     closeSwitchedPort();
     ui->pushButton_SerialPort->setEnabled(true);
-    if (wasBurning)
+    if (wasBurning) {
         ui->label_Message->setText(tr("烧录失败"));
+        withdrawExitQuestion();
+    }
     // Said last: the window is already in its closed state while the box
     // waits, so a list that arrives meanwhile finds nothing more to do.
     MessageBoxes::warning(this, tr("串口已断开!"), shownName);

@@ -3,8 +3,9 @@
 // commit command, and during the commit countdown. Each close must be quick,
 // show nothing after the question (no success, no failure), leave no thread
 // and the port closed, and never let a commit command follow a transfer that
-// was stopped. (Closing while the answer is awaited, and in the middle of a
-// block, are in the port-control and burn-window tests.)
+// was stopped. A question left open while the burn ends gives way to the
+// burn's result rather than staying under it. (Closing while the answer is awaited, and in the
+// middle of a block, are in the port-control and burn-window tests.)
 #include "support/window/BurnWindow.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,8 @@ private slots:
     void cleanup() { cancelModalAnswers(); }
     void closeInPhase_data();
     void closeInPhase();
+    void questionOpenWhenBurnEnds_data();
+    void questionOpenWhenBurnEnds();
 
 private:
     qint64 baselineThreads = 0;
@@ -133,6 +136,78 @@ void TestFaultClose::closeInPhase()
     if (phase != BeforeCommit)
         QCOMPARE(transfers.first()["committed"].toBool(), committed);
     QCOMPARE(transfers.first()["values"].toInt(), valuesSent);
+}
+
+void TestFaultClose::questionOpenWhenBurnEnds_data()
+{
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("countdown completes")
+        << true << QStringLiteral("烧录完成!") << QStringLiteral("烧录成功");
+    QTest::newRow("projector lost mid-transfer")
+        << false << QStringLiteral("写入失败") << QStringLiteral("烧录失败");
+}
+
+void TestFaultClose::questionOpenWhenBurnEnds()
+{
+    QFETCH(bool, succeeds);
+    QFETCH(QString, result);
+    QFETCH(QString, status);
+
+    const QString dir = makeTempDir();
+    SimulatorProcess sim;
+    QVERIFY(sim.start());
+    MainWindow w;
+    w.show();
+    Ui::MainWindow *ui = w.form();
+    QVERIFY(openReady(w, sim.path()));
+    QVERIFY(load(w, writeLines(dir + "/burn.txt", values(succeeds ? 1024 : 3072))));
+    ui->pushButton_BurnRecord->click();
+    if (succeeds)
+        QVERIFY(QTest::qWaitFor([&] { return MainWindowTestAccess(&w).solidifyInProgress() == 1; },
+                                10000));
+    else
+        QVERIFY(QTest::qWaitFor([&] { return ui->progressBar_BurnRecord->value() > 100; }, 10000));
+
+    // The question is left unanswered; whatever box follows it is answered,
+    // noting whether the question was still showing beneath.
+    QPointer<QWidget> question;
+    bool questionSeen = false;
+    QStringList others;
+    bool questionShownUnder = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal == question)
+            return;
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!question && box && box->text() == QStringLiteral("正在烧录,是否退出?")) {
+            question = modal;
+            questionSeen = true;
+            if (!succeeds)
+                sim.stop();
+            return;
+        }
+        others.append(box ? box->text() : modal->metaObject()->className());
+        questionShownUnder = questionShownUnder || (question && question->isVisible());
+        if (!pressButton(modal, QStringLiteral("确认")))
+            qobject_cast<QDialog *>(modal)->reject();
+        // A question still up is answered No so that a failing run ends.
+        if (question && question->isVisible())
+            pressButton(question, QStringLiteral("取消"));
+    });
+    poll.start();
+    QVERIFY(!w.close());
+    poll.stop();
+
+    QVERIFY(questionSeen);
+    QCOMPARE(others, QStringList{result});
+    QVERIFY(!questionShownUnder);
+    QCOMPARE(ui->label_Message->text(), status);
+    // The burn is over: the next close asks the plain question.
+    QCOMPARE(closeConfirmed(w), QStringLiteral("是否退出?"));
 }
 
 QTEST_MAIN(TestFaultClose)

@@ -262,6 +262,19 @@ private slots:
         QVERIFY(isStandard(phase));
         QCOMPARE(a.patternValueCount(), 0);
         QCOMPARE(QFileInfo(path).size(), qint64(4 << 20));
+
+        // A run that made its file and could not fill it (a disk full from
+        // the first byte on) leaves no empty file behind.
+        const QString fresh = makeTempDir() + "/new.txt";
+        a.patternFilePath() = fresh;
+        small.rlim_cur = 100;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const ModalSeen dark = press(ui->pushButton_Dark);
+        setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(dark.text, QString("无法写入文件!"));
+        QVERIFY(dark.informativeText.contains("本次生成的数据没有写入，文件保持原样。"));
+        QVERIFY(!QFileInfo::exists(fresh));
+        QCOMPARE(a.patternValueCount(), 0);
     }
 
     void choosePatternFileNames()
