@@ -1,5 +1,6 @@
 // The decoder's frame: its tables from the scan model, and the captures
 // decoded row by row, whole or a band at a time.
+#include "CaptureDecoder.h"
 #include "DecoderRows.h"
 
 #include "patterns/Generators.h"

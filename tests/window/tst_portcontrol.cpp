@@ -97,7 +97,7 @@ private slots:
         QVERIFY(sim.start({"--scan-value", "500"}));
         selectPort(sim.path());
         access.patternValueCount() = 7;
-        QSignalSpy codes(w, SIGNAL(ErrorMessageSignal(int)));
+        QSignalSpy codes(w, &MainWindow::ErrorMessageSignal);
         ModalCollector collector; // rejects the directory dialog
 
         QElapsedTimer clock;
@@ -193,7 +193,7 @@ private slots:
                 projector.send(QByteArray::fromHex("0309")); // 777
         });
         selectPort(projector.path());
-        QSignalSpy codes(w, SIGNAL(ErrorMessageSignal(int)));
+        QSignalSpy codes(w, &MainWindow::ErrorMessageSignal);
         ModalCollector collector; // rejects the directory dialogs
 
         ui->pushButton_SerialPort->click();

@@ -1,3 +1,5 @@
+// The POSIX half of the file dialogs: Qt's own dialog, naming entries by
+// kind so that it never reads a file to type it.
 #include "widgets/FileDialogs.h"
 
 #include <QFileIconProvider>
@@ -5,22 +7,6 @@
 
 namespace filedialogs
 {
-
-#ifdef _WIN32
-
-QString existingDirectory(QWidget *parent, const QString &caption, const QString &start,
-                          QFileDialog::Options options)
-{
-    return QFileDialog::getExistingDirectory(parent, caption, start, options);
-}
-
-QString openFileName(QWidget *parent, const QString &caption, const QString &start,
-                     const QString &filter)
-{
-    return QFileDialog::getOpenFileName(parent, caption, start, filter);
-}
-
-#else
 
 namespace
 {
@@ -64,7 +50,5 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &sta
     dialog.setFileMode(QFileDialog::ExistingFile);
     return run(dialog);
 }
-
-#endif
 
 } // namespace filedialogs
