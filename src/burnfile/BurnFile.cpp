@@ -254,6 +254,64 @@ BurnPage readBurnPage(const QString &path, qint64 pageIndex)
     return page;
 }
 
+namespace
+{
+
+// What the read saw beyond the counts: how the first unburnable line was
+// unburnable, and whether the lines end in a carriage return alone.
+struct ReadNotes {
+    bool isNumber = false;
+    bool tooLong = false;
+    bool onlyCarriageReturns = false;
+};
+
+// The file's status and the reason shown for it, from what the read found.
+void judgeBurnFile(BurnFileCheck *check, const ReadNotes &notes)
+{
+    if (check->scan.overLimit()) {
+        check->status = BurnFileStatus::TooManyValues;
+        check->badLine = kMaxBurnSamples + 1;
+        check->badValue = 0;
+        check->badText.clear();
+        check->reason =
+            QString("more than %1 values (%2)").arg(kMaxBurnSamples).arg(check->scan.count);
+    } else if (check->scan.count < kSamplesPerPage) {
+        check->status = BurnFileStatus::NoWholePage;
+        check->badLine = 0;
+        check->badValue = 0;
+        check->badText.clear();
+        check->reason = QString("no whole pattern: %1 values, fewer than %2")
+                            .arg(check->scan.count)
+                            .arg(kSamplesPerPage);
+        // A file whose lines end in a carriage return alone reads as one
+        // line: say so, or the count makes no sense to whoever wrote it.
+        if (notes.onlyCarriageReturns)
+            check->reason += "; no line breaks found (the lines end in a carriage return alone)";
+    } else if (check->badLine != 0 && notes.isNumber) {
+        check->status = BurnFileStatus::ValueOutOfRange;
+        check->reason = QString("value %1 outside 0x00-0xFF at line %2 ('%3')")
+                            .arg(check->badValue)
+                            .arg(check->badLine)
+                            .arg(check->badText);
+    } else if (check->badLine != 0) {
+        // A hexadecimal number too large for the conversion, or no number.
+        static const QRegularExpression hexNumber("^\\s*[+-]?(0[xX])?[0-9a-fA-F]+\\s*$");
+        const bool tooLarge = hexNumber.match(check->badText).hasMatch();
+        check->status = BurnFileStatus::NotANumber;
+        // Checked first: a long run of padding reads as blank, not as text.
+        const QString what = notes.tooLong
+                                 ? QString("line longer than %1 characters").arg(kMaxBurnLineLength)
+                             : tooLarge ? QString("number outside 0x00-0xFF")
+                                        : QString("not a hexadecimal value");
+        check->reason =
+            QString("%1 at line %2 ('%3')").arg(what).arg(check->badLine).arg(check->badText);
+    } else {
+        check->status = BurnFileStatus::Burnable;
+    }
+}
+
+} // namespace
+
 BurnFileCheck checkBurnFile(const QString &path)
 {
     BurnFileCheck check;
@@ -281,8 +339,7 @@ BurnFileCheck checkBurnFile(const QString &path)
         return check;
     }
     check.values.reserve(kMaxBurnSamples);
-    bool badIsNumber = false;
-    bool badTooLong = false;
+    ReadNotes notes;
     BurnLine line;
     while (reader.next(&line)) {
         const BurnLineValue v = readBurnLineValue(line);
@@ -295,8 +352,8 @@ BurnFileCheck checkBurnFile(const QString &path)
             check.badLine = scan.count;
             check.badValue = v.value;
             check.badText = shortText(line);
-            badIsNumber = v.number;
-            badTooLong = line.tooLong;
+            notes.isNumber = v.number;
+            notes.tooLong = line.tooLong;
         }
         if (check.badLine == 0)
             check.values.push_back(quint8(v.value));
@@ -304,45 +361,8 @@ BurnFileCheck checkBurnFile(const QString &path)
     if (reader.failed())
         return cannotRead();
 
-    if (scan.overLimit()) {
-        check.status = BurnFileStatus::TooManyValues;
-        check.badLine = kMaxBurnSamples + 1;
-        check.badValue = 0;
-        check.badText.clear();
-        check.reason = QString("more than %1 values (%2)").arg(kMaxBurnSamples).arg(scan.count);
-    } else if (scan.count < kSamplesPerPage) {
-        check.status = BurnFileStatus::NoWholePage;
-        check.badLine = 0;
-        check.badValue = 0;
-        check.badText.clear();
-        check.reason = QString("no whole pattern: %1 values, fewer than %2")
-                           .arg(scan.count)
-                           .arg(kSamplesPerPage);
-        // A file whose lines end in a carriage return alone reads as one
-        // line: say so, or the count makes no sense to whoever wrote it.
-        if (!reader.sawLineFeed() && reader.sawCarriageReturn())
-            check.reason += "; no line breaks found (the lines end in a carriage return alone)";
-    } else if (check.badLine != 0 && badIsNumber) {
-        check.status = BurnFileStatus::ValueOutOfRange;
-        check.reason = QString("value %1 outside 0x00-0xFF at line %2 ('%3')")
-                           .arg(check.badValue)
-                           .arg(check.badLine)
-                           .arg(check.badText);
-    } else if (check.badLine != 0) {
-        // A hexadecimal number too large for the conversion, or no number.
-        static const QRegularExpression hexNumber("^\\s*[+-]?(0[xX])?[0-9a-fA-F]+\\s*$");
-        const bool tooLarge = hexNumber.match(check.badText).hasMatch();
-        check.status = BurnFileStatus::NotANumber;
-        // Checked first: a long run of padding reads as blank, not as text.
-        const QString what = badTooLong
-                                 ? QString("line longer than %1 characters").arg(kMaxBurnLineLength)
-                             : tooLarge ? QString("number outside 0x00-0xFF")
-                                        : QString("not a hexadecimal value");
-        check.reason =
-            QString("%1 at line %2 ('%3')").arg(what).arg(check.badLine).arg(check.badText);
-    } else {
-        check.status = BurnFileStatus::Burnable;
-    }
+    notes.onlyCarriageReturns = !reader.sawLineFeed() && reader.sawCarriageReturn();
+    judgeBurnFile(&check, notes);
     if (!check.burnable()) {
         check.values.clear();
         check.values.shrink_to_fit();

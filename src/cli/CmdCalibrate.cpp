@@ -62,7 +62,19 @@ struct Pose {
 // (float each), modulation (float) and validity (a byte).
 constexpr qint64 kPoseBytesPerPixel = 13;
 
-int calibrateRun(const QCommandLineParser &parser)
+// A run as the command line asks for it, checked before any capture is read.
+struct Request {
+    int scanValue = 0;
+    QString output;
+    BoardSpec board;
+    PatternSets sets;
+    QStringList folders;
+    std::vector<QStringList> poseFiles;
+};
+
+// The options and arguments read and checked, and CALIB.json known to be
+// writable without overwriting an input.
+int readRequest(const QCommandLineParser &parser, Request *request)
 {
     int rc = -1;
 
@@ -70,27 +82,24 @@ int calibrateRun(const QCommandLineParser &parser)
         err(QString("%1: no FILE given").arg(kName));
         return ExitUsage;
     }
-    int scanValue = 0;
-    if (!scanValueOption(parser, kName, &scanValue))
+    if (!scanValueOption(parser, kName, &request->scanValue))
         return ExitUsage;
     if (!parser.isSet("output")) {
         err(QString("%1: -o CALIB.json is required").arg(kName));
         return ExitUsage;
     }
-    QString output;
-    if (!outputOption(parser, "o", kName, &output))
+    if (!outputOption(parser, "o", kName, &request->output))
         return ExitUsage;
     if (!parser.isSet("board")) {
         err(QString("%1: --board COLSxROWS:SQUARE is required").arg(kName));
         return ExitUsage;
     }
-    BoardSpec board;
     QString why;
-    if (!parseBoardSpec(parser.value("board"), &board, &why)) {
+    if (!parseBoardSpec(parser.value("board"), &request->board, &why)) {
         err(QString("%1: --board %2").arg(kName, why));
         return ExitUsage;
     }
-    PatternSets sets;
+    PatternSets &sets = request->sets;
     if ((rc = readPatternSets(parser, kName, &sets)) >= 0)
         return rc;
     if (sets.plan.light < 0) {
@@ -107,7 +116,7 @@ int calibrateRun(const QCommandLineParser &parser)
                 .arg(kMinPoses));
         return ExitUsage;
     }
-    std::vector<QStringList> poseFiles;
+    request->folders = folders;
     QStringList inputs(sets.file);
     for (const QString &folder : folders) {
         if (!QFileInfo(folder).isDir()) {
@@ -117,60 +126,60 @@ int calibrateRun(const QCommandLineParser &parser)
         QStringList paths;
         if ((rc = captureFiles(kName, {folder}, int(sets.plan.pages.size()), &paths)) >= 0)
             return rc;
-        poseFiles.push_back(paths);
+        request->poseFiles.push_back(paths);
         inputs << paths;
     }
-    const QFileInfo target(output);
+    const QFileInfo target(request->output);
     if (target.isDir()) {
-        err(QString("%1: -o: '%2' is a directory").arg(kName, output));
+        err(QString("%1: -o: '%2' is a directory").arg(kName, request->output));
         return ExitUsage;
     }
-    if ((rc = checkOutputs(kName, target.path(), {target.fileName()}, inputs)) >= 0)
-        return rc;
+    return checkOutputs(kName, target.path(), {target.fileName()}, inputs);
+}
 
-    // Each pose decoded in turn; only its light reference and positions kept.
-    // Each is measured against all the others kept, so that one too many is
-    // refused before the first is read.
+// Each pose decoded in turn; only its light reference and positions kept.
+// Each is measured against all the others kept, so that one too many is
+// refused before the first is read.
+int decodePoses(const Request &request, std::vector<Pose> *poses, int *width, int *height)
+{
+    int rc = -1;
+    const QStringList &folders = request.folders;
     const qint64 keptPerPixel = kPoseBytesPerPixel * (folders.size() - 1);
-    std::vector<Pose> poses(size_t(folders.size()));
-    int width = 0, height = 0;
+    poses->resize(size_t(folders.size()));
     for (int p = 0; p < folders.size(); ++p) {
         DecodeRun run;
-        if ((rc = decodeCaptures(kName, sets, poseFiles[size_t(p)], &run, false, keptPerPixel)) >=
-            0)
+        if ((rc = decodeCaptures(kName, request.sets, request.poseFiles[size_t(p)], &run, false,
+                                 keptPerPixel)) >= 0)
             return rc;
         if (p == 0) {
-            width = run.width;
-            height = run.height;
-        } else if (run.width != width || run.height != height) {
+            *width = run.width;
+            *height = run.height;
+        } else if (run.width != *width || run.height != *height) {
             err(QString("%1: the captures of '%2' are %3 x %4 pixels; those of '%5' %6 x %7")
                     .arg(kName, folders[p])
                     .arg(run.width)
                     .arg(run.height)
                     .arg(folders[0])
-                    .arg(width)
-                    .arg(height));
+                    .arg(*width)
+                    .arg(*height));
             return ExitUsage;
         }
-        Pose &pose = poses[size_t(p)];
+        Pose &pose = (*poses)[size_t(p)];
         pose.folder = folders[p];
-        const float *light = run.light(sets.plan);
-        pose.light.assign(light, light + size_t(width) * size_t(height));
+        const float *light = run.light(request.sets.plan);
+        pose.light.assign(light, light + size_t(*width) * size_t(*height));
         pose.decoded = std::move(run.decoded);
     }
-    std::vector<PoseCaptures> inputsPerPose;
-    for (const Pose &pose : poses)
-        inputsPerPose.push_back({pose.light.data(), &pose.decoded});
-    const BoardCalibration calibration =
-        calibrateBoard(inputsPerPose, width, height, board, sets.timing.edgePosition);
-    for (const QString &problem : calibration.problems)
-        err(QString("%1: %2").arg(kName, problem));
-    if (!calibration.ok)
-        return ExitFailed;
+    return -1;
+}
 
+QJsonObject calibrationJson(const BoardCalibration &calibration, const Request &request,
+                            const std::vector<Pose> &poses)
+{
+    const BoardSpec &board = request.board;
     QJsonObject o;
     o["camera"] = cameraJson(calibration.camera);
-    o["projector"] = projectorJson(calibration.sheets, scanValue);
+    o["projector"] = projectorJson(calibration.sheets, request.scanValue);
     o["board"] =
         QJsonObject{{"cols", board.cols}, {"rows", board.rows}, {"square_mm", board.square}};
     QJsonArray poseList;
@@ -188,44 +197,74 @@ int calibrateRun(const QCommandLineParser &parser)
     o["poses"] = poseList;
     o["verdict"] = calibration.good ? "good" : "poor";
     o["problems"] = QJsonArray::fromStringList(calibration.problems);
+    return o;
+}
+
+void printCalibration(const BoardCalibration &calibration, const std::vector<Pose> &poses,
+                      const QString &output)
+{
+    const CameraModel &c = calibration.camera;
+    const SheetModel &s = calibration.sheets;
+    outLine(QString("camera: %1 x %2, f %3 %4 px, centre %5 %6, RMS %7 px")
+                .arg(c.width)
+                .arg(c.height)
+                .arg(c.fx, 0, 'f', 2)
+                .arg(c.fy, 0, 'f', 2)
+                .arg(c.cx, 0, 'f', 2)
+                .arg(c.cy, 0, 'f', 2)
+                .arg(c.rmsPx, 0, 'f', 3));
+    outLine(QString("sheets: axis through (%1, %2, %3) mm, amplitude %4, zero %5 deg, RMS %6 "
+                    "in u")
+                .arg(s.axisPoint.x, 0, 'f', 1)
+                .arg(s.axisPoint.y, 0, 'f', 1)
+                .arg(s.axisPoint.z, 0, 'f', 1)
+                .arg(s.amplitude, 0, 'f', 5)
+                .arg(s.zero * 180.0 / std::acos(-1.0), 0, 'f', 4)
+                .arg(s.rmsU, 0, 'f', 5));
+    for (size_t p = 0; p < poses.size(); ++p) {
+        const PoseResult &r = calibration.poses[p];
+        outLine(r.found ? QString("  %1: %2 corners, %3 px, %4 in u")
+                              .arg(poses[p].folder)
+                              .arg(r.corners)
+                              .arg(r.rmsPx, 0, 'f', 3)
+                              .arg(r.rmsU, 0, 'f', 5)
+                        : QString("  %1: board not found").arg(poses[p].folder));
+    }
+    outLine(QString("verdict: %1").arg(calibration.good ? "good" : "poor"));
+    outLine(QString("calibration in %1").arg(QDir::toNativeSeparators(output)));
+}
+
+int calibrateRun(const QCommandLineParser &parser)
+{
+    int rc = -1;
+    Request request;
+    if ((rc = readRequest(parser, &request)) >= 0)
+        return rc;
+    std::vector<Pose> poses;
+    int width = 0, height = 0;
+    if ((rc = decodePoses(request, &poses, &width, &height)) >= 0)
+        return rc;
+
+    std::vector<PoseCaptures> inputsPerPose;
+    for (const Pose &pose : poses)
+        inputsPerPose.push_back({pose.light.data(), &pose.decoded});
+    const BoardCalibration calibration = calibrateBoard(inputsPerPose, width, height, request.board,
+                                                        request.sets.timing.edgePosition);
+    for (const QString &problem : calibration.problems)
+        err(QString("%1: %2").arg(kName, problem));
+    if (!calibration.ok)
+        return ExitFailed;
+
+    const QJsonObject o = calibrationJson(calibration, request, poses);
+    const QFileInfo target(request.output);
     if ((rc = writeOutputs(
              kName, target.path(),
              {{target.fileName(), QJsonDocument(o).toJson(QJsonDocument::Indented)}})) >= 0)
         return rc;
-
-    if (parser.isSet("json")) {
+    if (parser.isSet("json"))
         outLine(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
-    } else {
-        const CameraModel &c = calibration.camera;
-        const SheetModel &s = calibration.sheets;
-        outLine(QString("camera: %1 x %2, f %3 %4 px, centre %5 %6, RMS %7 px")
-                    .arg(c.width)
-                    .arg(c.height)
-                    .arg(c.fx, 0, 'f', 2)
-                    .arg(c.fy, 0, 'f', 2)
-                    .arg(c.cx, 0, 'f', 2)
-                    .arg(c.cy, 0, 'f', 2)
-                    .arg(c.rmsPx, 0, 'f', 3));
-        outLine(QString("sheets: axis through (%1, %2, %3) mm, amplitude %4, zero %5 deg, RMS %6 "
-                        "in u")
-                    .arg(s.axisPoint.x, 0, 'f', 1)
-                    .arg(s.axisPoint.y, 0, 'f', 1)
-                    .arg(s.axisPoint.z, 0, 'f', 1)
-                    .arg(s.amplitude, 0, 'f', 5)
-                    .arg(s.zero * 180.0 / std::acos(-1.0), 0, 'f', 4)
-                    .arg(s.rmsU, 0, 'f', 5));
-        for (size_t p = 0; p < poses.size(); ++p) {
-            const PoseResult &r = calibration.poses[p];
-            outLine(r.found ? QString("  %1: %2 corners, %3 px, %4 in u")
-                                  .arg(poses[p].folder)
-                                  .arg(r.corners)
-                                  .arg(r.rmsPx, 0, 'f', 3)
-                                  .arg(r.rmsU, 0, 'f', 5)
-                            : QString("  %1: board not found").arg(poses[p].folder));
-        }
-        outLine(QString("verdict: %1").arg(calibration.good ? "good" : "poor"));
-        outLine(QString("calibration in %1").arg(QDir::toNativeSeparators(output)));
-    }
+    else
+        printCalibration(calibration, poses, request.output);
     return calibration.good ? ExitOk : ExitFailed;
 }
 

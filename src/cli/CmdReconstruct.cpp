@@ -92,24 +92,36 @@ int readCalibration(const QString &path, CameraModel *camera, SheetModel *sheets
 // depth.npy (4).
 constexpr qint64 kCloudBytesPerPixel = 34;
 
-int reconstructRun(const QCommandLineParser &parser)
-{
-    int rc = -1;
+// What the command line asks for, with the calibration and the captures'
+// paths once read.
+struct Request {
+    int scanValue = 0;
+    QString outDir;
+    QString calibrationPath;
+    CameraModel camera;
+    SheetModel sheets;
+    PatternSets sets;
+    QStringList capturePaths;
+};
 
+const QStringList kOutputNames = {"points.ply", "depth.npy", "report.json"};
+
+// The options checked before anything is read or written.
+int checkOptions(const QCommandLineParser &parser, Request *request)
+{
     if (parser.positionalArguments().isEmpty()) {
         err(QString("%1: no FILE given").arg(kName));
         return ExitUsage;
     }
-    int scanValue = 0;
-    if (!scanValueOption(parser, kName, &scanValue))
+    if (!scanValueOption(parser, kName, &request->scanValue))
         return ExitUsage;
     if (!parser.isSet("output")) {
         err(QString("%1: -o OUTDIR is required").arg(kName));
         return ExitUsage;
     }
-    QString outDir;
-    if (!outputOption(parser, "o", kName, &outDir))
+    if (!outputOption(parser, "o", kName, &request->outDir))
         return ExitUsage;
+    const QString &outDir = request->outDir;
     if (QFileInfo(outDir).exists() && !QFileInfo(outDir).isDir()) {
         err(QString("%1: -o: '%2' is not a directory").arg(kName, outDir));
         return ExitUsage;
@@ -118,64 +130,54 @@ int reconstructRun(const QCommandLineParser &parser)
         err(QString("%1: --calibration CALIB.json is required").arg(kName));
         return ExitUsage;
     }
-    // As for decode: OUTDIR must take the results before any input is read,
-    // and holds the earlier set or the new one whatever ends the run.
-    const QStringList outputNames = {"points.ply", "depth.npy", "report.json"};
-    OutputSet outputs("reconstruct", outDir, outputNames);
-    std::unique_ptr<StopGuard> guard;
-    if ((rc = prepareOutputs(outputs, kName, outDir, &guard)) >= 0)
-        return rc;
-    const QString calibrationPath = parser.value("calibration");
-    CameraModel camera;
-    SheetModel sheets;
+    request->calibrationPath = parser.value("calibration");
+    return -1;
+}
+
+// The calibration, the pattern sets and the captures' paths, none of them
+// among the outputs.
+int readInputs(const QCommandLineParser &parser, Request *request)
+{
+    int rc = -1;
     int calibratedScanValue = 0;
-    if ((rc = readCalibration(calibrationPath, &camera, &sheets, &calibratedScanValue)) >= 0)
+    if ((rc = readCalibration(request->calibrationPath, &request->camera, &request->sheets,
+                              &calibratedScanValue)) >= 0)
         return rc;
-    PatternSets sets;
+    PatternSets &sets = request->sets;
     if ((rc = readPatternSets(parser, kName, &sets)) >= 0)
         return rc;
     // u is relative to the window's edge, which the scan value sets; the
     // mirror's amplitude and zero stay as calibrated.
-    if (calibratedScanValue != scanValue)
+    if (calibratedScanValue != request->scanValue)
         err(QString("%1: note: calibrated at scan value %2, reconstructing at %3")
                 .arg(kName)
                 .arg(calibratedScanValue)
-                .arg(scanValue));
-    sheets.edgePosition = sets.timing.edgePosition;
-    QStringList capturePaths;
+                .arg(request->scanValue));
+    request->sheets.edgePosition = sets.timing.edgePosition;
     if ((rc = captureFiles(kName, parser.positionalArguments().mid(1), int(sets.plan.pages.size()),
-                           &capturePaths)) >= 0)
+                           &request->capturePaths)) >= 0)
         return rc;
-    if ((rc = checkOutputs(kName, outDir, outputNames,
-                           QStringList{sets.file, calibrationPath} + capturePaths)) >= 0)
-        return rc;
+    return checkOutputs(kName, request->outDir, kOutputNames,
+                        QStringList{sets.file, request->calibrationPath} + request->capturePaths);
+}
 
-    DecodeRun run;
-    if ((rc = decodeCaptureStack(kName, sets, capturePaths, outputs.stagedPath("captures.scratch"),
-                                 &run, true, kCloudBytesPerPixel)) >= 0)
-        return rc;
-    if (run.width != camera.width || run.height != camera.height) {
-        err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
-                .arg(kName)
-                .arg(run.width)
-                .arg(run.height)
-                .arg(camera.width)
-                .arg(camera.height));
-        return ExitUsage;
-    }
-    QElapsedTimer timer;
-    timer.start();
-    const Reconstruction cloud = reconstruct(camera, sheets, run.decoded, run.light(sets.plan));
-    const qint64 reconstructMs = timer.elapsed();
-
-    QJsonObject report = decodeReport(sets, run);
-    report["calibration"] = calibrationPath;
+QJsonObject reconstructionReport(const Request &request, const DecodeRun &run,
+                                 const Reconstruction &cloud, qint64 reconstructMs)
+{
+    QJsonObject report = decodeReport(request.sets, run);
+    report["calibration"] = request.calibrationPath;
     report["points"] = cloud.points;
     report["depth_range_mm"] = cloud.points > 0 ? QJsonArray{cloud.nearest, cloud.farthest}
                                                 : QJsonArray{QJsonValue(), QJsonValue()};
     QJsonObject times = report["timing"].toObject();
     times["reconstruct_ms"] = reconstructMs;
     report["timing"] = times;
+    return report;
+}
+
+// The three results staged and put in place together.
+int writeResults(OutputSet &outputs, const Reconstruction &cloud, const QJsonObject &report)
+{
     const QByteArray ply = pointCloudPly(cloud);
     const QByteArray npy = float32Npy(cloud.depth, cloud.height, cloud.width);
     const QByteArray json = QJsonDocument(report).toJson(QJsonDocument::Indented);
@@ -191,20 +193,64 @@ int reconstructRun(const QCommandLineParser &parser)
         err(QString("%1: %2").arg(kName, why));
         return ExitFailed;
     }
+    return -1;
+}
 
-    if (parser.isSet("json")) {
-        outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
-    } else {
-        printDecodeSummary(sets, run);
-        if (cloud.points > 0)
-            outLine(QString("%1 points, z from %2 to %3 mm")
-                        .arg(cloud.points)
-                        .arg(cloud.nearest, 0, 'f', 1)
-                        .arg(cloud.farthest, 0, 'f', 1));
-        else
-            outLine("no point measured");
-        outLine(QString("results in %1").arg(QDir::toNativeSeparators(outDir)));
+void printSummary(const Request &request, const DecodeRun &run, const Reconstruction &cloud)
+{
+    printDecodeSummary(request.sets, run);
+    if (cloud.points > 0)
+        outLine(QString("%1 points, z from %2 to %3 mm")
+                    .arg(cloud.points)
+                    .arg(cloud.nearest, 0, 'f', 1)
+                    .arg(cloud.farthest, 0, 'f', 1));
+    else
+        outLine("no point measured");
+    outLine(QString("results in %1").arg(QDir::toNativeSeparators(request.outDir)));
+}
+
+int reconstructRun(const QCommandLineParser &parser)
+{
+    int rc = -1;
+    Request request;
+    if ((rc = checkOptions(parser, &request)) >= 0)
+        return rc;
+    // As for decode: OUTDIR must take the results before any input is read,
+    // and holds the earlier set or the new one whatever ends the run.
+    OutputSet outputs("reconstruct", request.outDir, kOutputNames);
+    std::unique_ptr<StopGuard> guard;
+    if ((rc = prepareOutputs(outputs, kName, request.outDir, &guard)) >= 0)
+        return rc;
+    if ((rc = readInputs(parser, &request)) >= 0)
+        return rc;
+
+    DecodeRun run;
+    if ((rc = decodeCaptureStack(kName, request.sets, request.capturePaths,
+                                 outputs.stagedPath("captures.scratch"), &run, true,
+                                 kCloudBytesPerPixel)) >= 0)
+        return rc;
+    const CameraModel &camera = request.camera;
+    if (run.width != camera.width || run.height != camera.height) {
+        err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
+                .arg(kName)
+                .arg(run.width)
+                .arg(run.height)
+                .arg(camera.width)
+                .arg(camera.height));
+        return ExitUsage;
     }
+    QElapsedTimer timer;
+    timer.start();
+    const Reconstruction cloud =
+        reconstruct(camera, request.sheets, run.decoded, run.light(request.sets.plan));
+    const QJsonObject report = reconstructionReport(request, run, cloud, timer.elapsed());
+    if ((rc = writeResults(outputs, cloud, report)) >= 0)
+        return rc;
+
+    if (parser.isSet("json"))
+        outLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+    else
+        printSummary(request, run, cloud);
     return run.check.consistent ? ExitOk : ExitFailed;
 }
 

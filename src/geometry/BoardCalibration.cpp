@@ -4,69 +4,17 @@
 
 #include "analysis/CaptureDecoder.h"
 
-#include <QRegularExpression>
-
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-bool parseBoardSpec(const QString &text, BoardSpec *board, QString *error)
-{
-    static const QRegularExpression form("^(\\d+)x(\\d+):([0-9]*\\.?[0-9]+)$");
-    const QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch()) {
-        *error = QString("'%1' is not COLSxROWS:SQUARE (inner corners and the square's width "
-                         "in mm, e.g. 9x6:25)")
-                     .arg(text);
-        return false;
-    }
-    board->cols = m.captured(1).toInt();
-    board->rows = m.captured(2).toInt();
-    board->square = m.captured(3).toDouble();
-    if (board->cols < 3 || board->rows < 3 || board->cols > 100 || board->rows > 100 ||
-        !(board->square > 0.0) || board->square > 10000.0) {
-        *error = QString("'%1': a board needs 3 to 100 inner corners each way and squares "
-                         "wider than 0 mm")
-                     .arg(text);
-        return false;
-    }
-    return true;
-}
-
 namespace
 {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// The light reference stretched to 8 bits for the corner finder: a dim
-// board far from the projector is still found.
-cv::Mat stretched(const float *light, int width, int height, float *scale)
-{
-    std::vector<int> histogram(1024, 0);
-    const size_t count = size_t(width) * size_t(height);
-    for (size_t i = 0; i < count; ++i)
-        ++histogram[size_t(std::clamp(int(light[i] * 1023.0f), 0, 1023))];
-    qint64 seen = 0;
-    int top = 1023;
-    for (; top > 0; --top) {
-        seen += histogram[size_t(top)];
-        if (seen > qint64(count / 200))
-            break;
-    }
-    *scale = 255.0f / (std::max(top, 4) / 1023.0f);
-    cv::Mat image(height, width, CV_8U);
-    for (int y = 0; y < height; ++y) {
-        uchar *line = image.ptr<uchar>(y);
-        for (int x = 0; x < width; ++x)
-            line[x] =
-                cv::saturate_cast<uchar>(light[size_t(y) * size_t(width) + size_t(x)] * *scale);
-    }
-    return image;
-}
 
 struct BoardPose {
     cv::Matx33d rotation;
@@ -208,94 +156,57 @@ double cornerPosition(const CameraModel &camera, const BoardPose &pose, const Bo
     return value;
 }
 
-// A corner as seen: its board coordinates, where the camera saw it, and u
-// there (NaN when none, or set aside by the sheet fit).
-struct Corner {
-    int pose = 0;
-    double bx = 0.0, by = 0.0;
-    double px = 0.0, py = 0.0;
-    double u = kNaN;
-};
-
-} // namespace
-
-bool findBoardCorners(const float *light, int width, int height, const BoardSpec &board,
-                      std::vector<double> *x, std::vector<double> *y)
+// The board's inner corners in its own plane, row by row, in mm.
+std::vector<cv::Point3f> boardCorners(const BoardSpec &board)
 {
-    float scale = 1.0f;
-    const cv::Mat image = stretched(light, width, height, &scale);
-    std::vector<cv::Point2f> corners;
-    if (!cv::findChessboardCorners(image, cv::Size(board.cols, board.rows), corners,
-                                   cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE))
-        return false;
-    // The search window: about a third of the corners' spacing, so that it
-    // never reaches the next corner.
-    double spacing = std::numeric_limits<double>::infinity();
-    for (int j = 0; j < board.rows; ++j)
-        for (int i = 0; i + 1 < board.cols; ++i)
-            spacing = std::min<double>(spacing, cv::norm(corners[size_t(j * board.cols + i + 1)] -
-                                                         corners[size_t(j * board.cols + i)]));
-    const int half = std::clamp(int(spacing / 3.0), 2, 15);
-    cv::Mat fine(height, width, CV_32F);
-    for (int r = 0; r < height; ++r)
-        std::copy(light + size_t(r) * size_t(width), light + size_t(r + 1) * size_t(width),
-                  fine.ptr<float>(r));
-    fine *= scale;
-    cv::cornerSubPix(fine, corners, cv::Size(half, half), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-4));
-    x->clear();
-    y->clear();
-    for (const cv::Point2f &p : corners) {
-        x->push_back(p.x);
-        y->push_back(p.y);
-    }
-    return true;
-}
-
-BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int width, int height,
-                                const BoardSpec &board, double edgePosition)
-{
-    BoardCalibration result;
-    result.poses.resize(poses.size());
-    std::vector<std::vector<cv::Point3f>> objects;
-    std::vector<std::vector<cv::Point2f>> images;
-    std::vector<size_t> found;
     std::vector<cv::Point3f> object;
     for (int j = 0; j < board.rows; ++j)
         for (int i = 0; i < board.cols; ++i)
             object.emplace_back(float(i * board.square), float(j * board.square), 0.0f);
+    return object;
+}
+
+// The poses whose light reference shows the whole board, with the corners
+// as the camera saw them; the others are named in the problems.
+std::vector<size_t> findBoards(const std::vector<PoseCaptures> &poses, int width, int height,
+                               const BoardSpec &board, BoardCalibration *result,
+                               std::vector<std::vector<cv::Point2f>> *images)
+{
+    std::vector<size_t> found;
     for (size_t p = 0; p < poses.size(); ++p) {
-        PoseResult &pose = result.poses[p];
+        PoseResult &pose = result->poses[p];
         pose.found =
             findBoardCorners(poses[p].light, width, height, board, &pose.cornerX, &pose.cornerY);
         if (!pose.found) {
-            result.problems << QString("pose %1: the %2 x %3 board is not found on the light "
-                                       "reference")
-                                   .arg(p + 1)
-                                   .arg(board.cols)
-                                   .arg(board.rows);
+            result->problems << QString("pose %1: the %2 x %3 board is not found on the light "
+                                        "reference")
+                                    .arg(p + 1)
+                                    .arg(board.cols)
+                                    .arg(board.rows);
             continue;
         }
         std::vector<cv::Point2f> points;
         for (size_t k = 0; k < pose.cornerX.size(); ++k)
             points.emplace_back(float(pose.cornerX[k]), float(pose.cornerY[k]));
-        images.push_back(points);
-        objects.push_back(object);
+        images->push_back(points);
         found.push_back(p);
     }
-    if (found.size() < size_t(kMinPoses)) {
-        result.problems << QString("the board was found on %1 poses; calibrating needs at least %2")
-                               .arg(found.size())
-                               .arg(kMinPoses);
-        return result;
-    }
+    return found;
+}
 
+// The camera from the corners alone, and where each found board lay
+// before it.
+CameraModel fitCamera(const std::vector<std::vector<cv::Point2f>> &images,
+                      const std::vector<cv::Point3f> &object, int width, int height,
+                      std::vector<BoardPose> *boardPoses)
+{
+    const std::vector<std::vector<cv::Point3f>> objects(images.size(), object);
     cv::Mat matrix, distortion;
     std::vector<cv::Mat> rvecs, tvecs;
     const double rms = cv::calibrateCamera(
         objects, images, cv::Size(width, height), matrix, distortion, rvecs, tvecs, 0,
         cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-12));
-    CameraModel &camera = result.camera;
+    CameraModel camera;
     camera.width = width;
     camera.height = height;
     camera.fx = matrix.at<double>(0, 0);
@@ -306,20 +217,36 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
     for (int k = 0; k < 5; ++k)
         camera.distortion[size_t(k)] = distortion.at<double>(k);
     camera.rmsPx = rms;
-
-    std::vector<SheetSample> samples;
-    std::vector<std::pair<size_t, size_t>> origin; // found pose, corner
-    std::vector<BoardPose> boardPoses(found.size());
-    for (size_t f = 0; f < found.size(); ++f) {
-        const size_t p = found[f];
-        PoseResult &pose = result.poses[p];
-        BoardPose bp;
+    boardPoses->assign(images.size(), BoardPose());
+    for (size_t f = 0; f < images.size(); ++f) {
         cv::Matx33d rotation;
         cv::Rodrigues(rvecs[f], rotation);
-        bp.rotation = rotation;
-        bp.translation =
+        (*boardPoses)[f].rotation = rotation;
+        (*boardPoses)[f].translation =
             cv::Vec3d(tvecs[f].at<double>(0), tvecs[f].at<double>(1), tvecs[f].at<double>(2));
-        boardPoses[f] = bp;
+    }
+    return camera;
+}
+
+// u at the corners, each with the found pose and the corner it came from.
+struct CornerSamples {
+    std::vector<SheetSample> samples;
+    std::vector<std::pair<size_t, size_t>> origin; // found pose, corner
+};
+
+// u at every corner of the found poses, kept in each pose's result (NaN
+// where none) and gathered where taken for the sheet fit.
+CornerSamples sampleCorners(const std::vector<PoseCaptures> &poses, const BoardSpec &board,
+                            const std::vector<cv::Point3f> &object,
+                            const std::vector<size_t> &found,
+                            const std::vector<BoardPose> &boardPoses, const CameraModel &camera,
+                            std::vector<PoseResult> *results)
+{
+    CornerSamples taken;
+    for (size_t f = 0; f < found.size(); ++f) {
+        const size_t p = found[f];
+        PoseResult &pose = (*results)[p];
+        const BoardPose &bp = boardPoses[f];
         const int parity = lightParity(camera, bp, board, poses[p].light);
         const double spacing =
             std::hypot(pose.cornerX[1] - pose.cornerX[0], pose.cornerY[1] - pose.cornerY[0]);
@@ -333,53 +260,55 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
                 pose.cornerU[k] = u;
                 if (!std::isfinite(u))
                     continue;
-                samples.push_back({bp.toCamera(object[k].x, object[k].y), u, int(p)});
-                origin.emplace_back(f, k);
+                taken.samples.push_back({bp.toCamera(object[k].x, object[k].y), u, int(p)});
+                taken.origin.emplace_back(f, k);
             }
     }
+    return taken;
+}
 
-    const SheetFitResult fit = fitSheets(samples, edgePosition);
-    if (!fit.ok) {
-        result.problems << fit.error;
-        return result;
-    }
-    result.sheets = fit.model;
-    std::vector<Corner> corners;
-    for (size_t f = 0; f < found.size(); ++f)
-        for (size_t k = 0; k < object.size(); ++k)
-            corners.push_back({int(f), object[k].x, object[k].y, result.poses[found[f]].cornerX[k],
-                               result.poses[found[f]].cornerY[k], kNaN});
-    for (size_t s = 0; s < samples.size(); ++s)
-        if (fit.used[s])
-            corners[origin[s].first * object.size() + origin[s].second].u = samples[s].u;
-
-    // Residuals of the final model.
+// The final camera's reprojection error over every found corner, per pose
+// and over all.
+void reprojectionErrors(const std::vector<cv::Point3f> &object, const std::vector<size_t> &found,
+                        const std::vector<BoardPose> &boardPoses, CameraModel *camera,
+                        std::vector<PoseResult> *results)
+{
     double squares = 0.0;
-    for (const Corner &c : corners) {
-        double px, py;
-        projectPoint(camera, boardPoses[size_t(c.pose)].toCamera(c.bx, c.by), &px, &py);
-        result.poses[found[size_t(c.pose)]].rmsPx +=
-            (px - c.px) * (px - c.px) + (py - c.py) * (py - c.py);
-        squares += (px - c.px) * (px - c.px) + (py - c.py) * (py - c.py);
-    }
-    camera.rmsPx = std::sqrt(squares / double(corners.size()));
     for (size_t f = 0; f < found.size(); ++f) {
-        PoseResult &pose = result.poses[found[f]];
+        PoseResult &pose = (*results)[found[f]];
+        for (size_t k = 0; k < object.size(); ++k) {
+            double px, py;
+            projectPoint(*camera, boardPoses[f].toCamera(object[k].x, object[k].y), &px, &py);
+            const double dx = px - pose.cornerX[k], dy = py - pose.cornerY[k];
+            pose.rmsPx += dx * dx + dy * dy;
+            squares += dx * dx + dy * dy;
+        }
+    }
+    camera->rmsPx = std::sqrt(squares / double(found.size() * object.size()));
+    for (size_t f = 0; f < found.size(); ++f) {
+        PoseResult &pose = (*results)[found[f]];
         pose.rmsPx = std::sqrt(pose.rmsPx / double(object.size()));
     }
+}
+
+// The sheets' misfit in u per pose and over the corners the fit used; a
+// pose with most corners set aside is named in the problems. False when
+// some pose's captures do not belong together.
+bool sheetResiduals(const CornerSamples &taken, const std::vector<quint8> &used,
+                    const std::vector<size_t> &found, BoardCalibration *result)
+{
+    const std::vector<SheetSample> &samples = taken.samples;
     std::vector<double> residual(samples.size());
     double sumU = 0.0;
     size_t countU = 0;
     for (size_t s = 0; s < samples.size(); ++s) {
-        const Corner &c = corners[origin[s].first * object.size() + origin[s].second];
-        residual[s] = result.sheets.positionOf(boardPoses[size_t(c.pose)].toCamera(c.bx, c.by)) -
-                      samples[s].u;
-        if (fit.used[s]) {
+        residual[s] = result->sheets.positionOf(samples[s].point) - samples[s].u;
+        if (used[s]) {
             sumU += residual[s] * residual[s];
             ++countU;
         }
     }
-    result.sheets.rmsU = countU ? std::sqrt(sumU / double(countU)) : 0.0;
+    result->sheets.rmsU = countU ? std::sqrt(sumU / double(countU)) : 0.0;
 
     bool posesAgree = true;
     for (size_t f = 0; f < found.size(); ++f) {
@@ -387,44 +316,78 @@ BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int widt
         double sum = 0.0;
         int count = 0, aside = 0;
         for (size_t s = 0; s < samples.size(); ++s) {
-            if (origin[s].first != f)
+            if (taken.origin[s].first != f)
                 continue;
-            if (!fit.used[s]) {
+            if (!used[s]) {
                 ++aside;
                 continue;
             }
             sum += residual[s] * residual[s];
             ++count;
         }
-        PoseResult &pose = result.poses[p];
+        PoseResult &pose = result->poses[p];
         pose.corners = count;
         pose.setAside = aside;
         pose.rmsU = count ? std::sqrt(sum / count) : 0.0;
         if (pose.found && count == 0 && aside == 0)
-            result.problems << QString("pose %1: no corner has a projected position (is the "
-                                       "board in the projector's light?)")
-                                   .arg(p + 1);
+            result->problems << QString("pose %1: no corner has a projected position (is the "
+                                        "board in the projector's light?)")
+                                    .arg(p + 1);
         // A few corners off the sheets are glints or edges; most of a pose's
         // are captures that do not belong together.
         if (aside > count) {
             posesAgree = false;
-            result.problems << QString("pose %1: %2 of %3 corners lie far off the light sheets "
-                                       "(do its captures all show the board at one pose?)")
-                                   .arg(p + 1)
-                                   .arg(aside)
-                                   .arg(aside + count);
+            result->problems << QString("pose %1: %2 of %3 corners lie far off the light sheets "
+                                        "(do its captures all show the board at one pose?)")
+                                    .arg(p + 1)
+                                    .arg(aside)
+                                    .arg(aside + count);
         }
     }
+    return posesAgree;
+}
+
+} // namespace
+
+BoardCalibration calibrateBoard(const std::vector<PoseCaptures> &poses, int width, int height,
+                                const BoardSpec &board, double edgePosition)
+{
+    BoardCalibration result;
+    result.poses.resize(poses.size());
+    const std::vector<cv::Point3f> object = boardCorners(board);
+    std::vector<std::vector<cv::Point2f>> images;
+    const std::vector<size_t> found = findBoards(poses, width, height, board, &result, &images);
+    if (found.size() < size_t(kMinPoses)) {
+        result.problems << QString("the board was found on %1 poses; calibrating needs at least %2")
+                               .arg(found.size())
+                               .arg(kMinPoses);
+        return result;
+    }
+
+    std::vector<BoardPose> boardPoses;
+    result.camera = fitCamera(images, object, width, height, &boardPoses);
+    const CornerSamples taken =
+        sampleCorners(poses, board, object, found, boardPoses, result.camera, &result.poses);
+    const SheetFitResult fit = fitSheets(taken.samples, edgePosition);
+    if (!fit.ok) {
+        result.problems << fit.error;
+        return result;
+    }
+    result.sheets = fit.model;
+    reprojectionErrors(object, found, boardPoses, &result.camera, &result.poses);
+    const bool posesAgree = sheetResiduals(taken, fit.used, found, &result);
+
     result.ok = true;
-    if (!(camera.rmsPx <= kMaxCameraRmsPx))
+    const double rmsPx = result.camera.rmsPx;
+    if (!(rmsPx <= kMaxCameraRmsPx))
         result.problems << QString("the camera fits the corners to %1 px RMS, worse than %2 px")
-                               .arg(camera.rmsPx, 0, 'f', 3)
+                               .arg(rmsPx, 0, 'f', 3)
                                .arg(kMaxCameraRmsPx);
     const double rmsU = result.sheets.rmsU;
     if (!(rmsU <= kMaxSheetRmsU))
         result.problems << QString("the light sheets fit the corners to %1 in u RMS, worse than %2")
                                .arg(rmsU, 0, 'f', 4)
                                .arg(kMaxSheetRmsU);
-    result.good = camera.rmsPx <= kMaxCameraRmsPx && rmsU <= kMaxSheetRmsU && posesAgree;
+    result.good = rmsPx <= kMaxCameraRmsPx && rmsU <= kMaxSheetRmsU && posesAgree;
     return result;
 }
