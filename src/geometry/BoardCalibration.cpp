@@ -277,11 +277,15 @@ void reprojectionErrors(const std::vector<cv::Point3f> &object, const std::vecto
     for (size_t f = 0; f < found.size(); ++f) {
         PoseResult &pose = (*results)[found[f]];
         for (size_t k = 0; k < object.size(); ++k) {
-            double px, py;
-            projectPoint(*camera, boardPoses[f].toCamera(object[k].x, object[k].y), &px, &py);
-            const double dx = px - pose.cornerX[k], dy = py - pose.cornerY[k];
-            pose.rmsPx += dx * dx + dy * dy;
-            squares += dx * dx + dy * dy;
+            // A corner the fitted pose puts behind the camera is not reproduced
+            // at all: its error is unbounded, so the fit reads as poor.
+            double px = 0.0, py = 0.0, error2 = std::numeric_limits<double>::infinity();
+            if (projectPoint(*camera, boardPoses[f].toCamera(object[k].x, object[k].y), &px, &py)) {
+                const double dx = px - pose.cornerX[k], dy = py - pose.cornerY[k];
+                error2 = dx * dx + dy * dy;
+            }
+            pose.rmsPx += error2;
+            squares += error2;
         }
     }
     camera->rmsPx = std::sqrt(squares / double(found.size() * object.size()));
