@@ -57,6 +57,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         mySerialInstance = new mySerial(nullptr);
 
     connect(this, &MainWindow::ErrorMessageSignal, this, &MainWindow::ErrorMessage);
+    connect(this, &MainWindow::answerReceived, this, &MainWindow::deliverAnswer,
+            Qt::QueuedConnection);
 
     for (QPushButton *button : findChildren<QPushButton *>())
         pressOnReturn(button);

@@ -56,6 +56,8 @@ public:
 
 signals:
     void ErrorMessageSignal(int err);
+    // The receive thread's result, carried to deliverAnswer on the GUI thread.
+    void answerReceived(uint generation, int code, float value);
 
 public slots:
     void QStringListReceive(QStringList receice);

@@ -119,10 +119,9 @@ void MainWindow::receiveAnswer(unsigned generation)
         code = StatusDeviceReady;
     }
     // Decided on the GUI thread. The values travel as copies inside the
-    // queued call, not in an object this thread builds for the other to read.
-    QMetaObject::invokeMethod(
-        this, [this, generation, code, value]() { deliverAnswer(generation, code, value); },
-        Qt::QueuedConnection);
+    // queued signal, made by Qt under its own lock, not in an object this
+    // thread builds for the other to read.
+    emit answerReceived(generation, code, value);
 }
 
 void MainWindow::deliverAnswer(uint generation, int code, float value)
