@@ -12,8 +12,8 @@ const Command simulateCommand{
     "run the projector simulator on a pseudo-terminal",
     "Runs the projector simulator on a pseudo-terminal. The device path is the first line of "
     "standard output; then one JSON line per query and per transfer.\n"
-    "Exit: 0 when it ends, on SIGINT or SIGTERM too (a signal is its normal end, not a stopped "
-    "command); 1 it could not start; 2 bad usage.",
+    "Exit: 0 when it ends, on SIGINT, SIGTERM, SIGHUP or SIGQUIT too (a signal is its normal "
+    "end, not a stopped command); 1 it could not start; 2 bad usage.",
     {{"scan-value", "Answer queries with this scan value (default 10000).", "F"},
      {"answer", "Answer queries with exactly these bytes.", "HEX"},
      {"silent", "Answer no query."},

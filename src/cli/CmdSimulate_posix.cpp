@@ -120,8 +120,10 @@ int runSimulator(const Call &call)
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal and SIGQUIT end it the same way, or the link and
+    // the port list's entry would outlive it.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        ::sigaction(signal, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     // --link is made only where nothing is, and removed at the end only

@@ -89,11 +89,11 @@ bool SimulatorProcess::waitForEvents(const QString &name, int count, int timeout
     return true;
 }
 
-int SimulatorProcess::stop(int timeoutMs)
+int SimulatorProcess::stop(int timeoutMs, int signal)
 {
     if (process.state() == QProcess::NotRunning)
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    ::kill(pid_t(process.processId()), SIGTERM);
+    ::kill(pid_t(process.processId()), signal);
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <csignal>
 
 // Runs `dvkctl simulate` with the given options and collects its JSON lines.
 // The device path is known once start() has returned true.
@@ -32,8 +33,8 @@ public:
     // arrived; false on time-out.
     bool waitForEvents(const QString &name, int count, int timeoutMs = 10000);
 
-    // Sends SIGTERM and waits for the end; the simulator's exit code, or -1.
-    int stop(int timeoutMs = 5000);
+    // Sends `signal` and waits for the end; the simulator's exit code, or -1.
+    int stop(int timeoutMs = 5000, int signal = SIGTERM);
     // Kills it outright (SIGKILL), as a crash would end it, and waits.
     void kill();
     qint64 processId() const { return process.processId(); }
