@@ -10,8 +10,9 @@
 #   scripts/toolchain/build-qt-mingw64.sh [REFERENCE.tar.xz]
 #
 # QTSERIALPORT_ARCHIVE  qtserialport's sources at tag v5.15.8-lts-lgpl (a
-#                       .tar.gz or .tar.xz); fetched from the Qt project's
-#                       repository when not given
+#                       .tar.gz or .tar.xz) from the Qt project's repository;
+#                       without it, Debian 12's source package of the same
+#                       release (5.15.8-2) is used
 # Needs the Debian packages g++-mingw-w64-x86-64-posix, g++, make, perl,
 # python3 and dpkg-dev. Given a REFERENCE archive, says whether the new one
 # holds the same files. The rest of the settings are in common.sh.
@@ -20,18 +21,16 @@ source "$(dirname "$0")/common.sh"
 need make make
 need perl perl
 need g++ g++
-need curl curl
 
 base=$(debianSource qtbase-opensource-src 5.15.8+dfsg-11+deb12u3)
-serialArchive=${QTSERIALPORT_ARCHIVE:-$WORK/qtserialport-v5.15.8-lts-lgpl.tar.gz}
-if [ ! -f "$serialArchive" ]; then
-  curl -fsSL -o "$serialArchive" \
-    https://code.qt.io/cgit/qt/qtserialport.git/snapshot/qtserialport-v5.15.8-lts-lgpl.tar.gz
+if [ -n "${QTSERIALPORT_ARCHIVE:-}" ]; then
+  echo "qtserialport sources: $(sha256sum "$QTSERIALPORT_ARCHIVE")"
+  serial=$WORK/qtserialport-src
+  rm -rf "$serial" && mkdir "$serial"
+  tar -xf "$QTSERIALPORT_ARCHIVE" -C "$serial" --strip-components=1
+else
+  serial=$(debianSource qtserialport-opensource-src 5.15.8-2)
 fi
-echo "qtserialport sources: $(sha256sum "$serialArchive")"
-rm -rf "$WORK/qtserialport-src" && mkdir "$WORK/qtserialport-src"
-tar -xf "$serialArchive" -C "$WORK/qtserialport-src" --strip-components=1
-serial=$WORK/qtserialport-src
 
 prefix=/opt/qt5-mingw64
 root=$WORK/root
