@@ -161,6 +161,27 @@ int readInputs(const QCommandLineParser &parser, Request *request)
                         QStringList{sets.file, request->calibrationPath} + request->capturePaths);
 }
 
+// Captures of another size than the calibrated camera's are refused from
+// their headers, before minutes of decoding.
+int checkCaptureSize(const Request &request)
+{
+    QSize size;
+    qint64 readBytes = 0;
+    const int rc = captureSizes(kName, request.capturePaths, &size, &readBytes);
+    if (rc >= 0)
+        return rc;
+    const CameraModel &camera = request.camera;
+    if (size == QSize(camera.width, camera.height))
+        return -1;
+    err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
+            .arg(kName)
+            .arg(size.width())
+            .arg(size.height())
+            .arg(camera.width)
+            .arg(camera.height));
+    return ExitUsage;
+}
+
 QJsonObject reconstructionReport(const Request &request, const DecodeRun &run,
                                  const Reconstruction &cloud, qint64 reconstructMs)
 {
@@ -223,26 +244,18 @@ int reconstructRun(const QCommandLineParser &parser)
         return rc;
     if ((rc = readInputs(parser, &request)) >= 0)
         return rc;
+    if ((rc = checkCaptureSize(request)) >= 0)
+        return rc;
 
     DecodeRun run;
     if ((rc = decodeCaptureStack(kName, request.sets, request.capturePaths,
                                  outputs.stagedPath("captures.scratch"), &run, true,
                                  kCloudBytesPerPixel)) >= 0)
         return rc;
-    const CameraModel &camera = request.camera;
-    if (run.width != camera.width || run.height != camera.height) {
-        err(QString("%1: the captures are %2 x %3 pixels; the camera was calibrated at %4 x %5")
-                .arg(kName)
-                .arg(run.width)
-                .arg(run.height)
-                .arg(camera.width)
-                .arg(camera.height));
-        return ExitUsage;
-    }
     QElapsedTimer timer;
     timer.start();
     const Reconstruction cloud =
-        reconstruct(camera, request.sheets, run.decoded, run.light(request.sets.plan));
+        reconstruct(request.camera, request.sheets, run.decoded, run.light(request.sets.plan));
     const QJsonObject report = reconstructionReport(request, run, cloud, timer.elapsed());
     if ((rc = writeResults(outputs, cloud, report)) >= 0)
         return rc;

@@ -28,6 +28,21 @@ QJsonObject jsonFile(const QString &path)
     return QJsonDocument::fromJson(f.readAll()).object();
 }
 
+// The calibration at `path` as if made at 6000 x 4000 pixels, beside it.
+QString calibrationAtBigSize(const QString &path)
+{
+    QJsonObject calibration = jsonFile(path);
+    QJsonObject camera = calibration["camera"].toObject();
+    camera["width"] = 6000;
+    camera["height"] = 4000;
+    calibration["camera"] = camera;
+    const QString big = path + ".big.json";
+    QFile f(big);
+    f.open(QIODevice::WriteOnly);
+    f.write(QJsonDocument(calibration).toJson());
+    return big;
+}
+
 } // namespace
 
 class TestCliGeometry : public QObject
@@ -176,8 +191,11 @@ private slots:
             << QStringList{"calibrate", "--board", "9x6:25", "-o", "x.json",
                            "BIG",       "BIG",     "BIG",    "BIG"}
             << "13 captures of 6000 x 4000 pixels needs about";
-        QTest::newRow("captures too large to hold")
+        QTest::newRow("captures of another size")
             << QStringList{"reconstruct", "--calibration", "CALIB", "BIG", "-o", "out"}
+            << "the captures are 6000 x 4000 pixels; the camera was calibrated at 640 x 512";
+        QTest::newRow("captures too large to hold")
+            << QStringList{"reconstruct", "--calibration", "BIGCALIB", "BIG", "-o", "out"}
             << "13 captures of 6000 x 4000 pixels needs about";
     }
     void refusesBadInput()
@@ -187,6 +205,7 @@ private slots:
         args.replaceInStrings(QRegularExpression("^P(\\d)$"), dir + "/pose\\1");
         args.replaceInStrings("SCENE", dir + "/scene");
         args.replaceInStrings("FILE", file);
+        args.replaceInStrings("BIGCALIB", calibrationAtBigSize(calib));
         args.replaceInStrings("CALIB", calib);
         args.replaceInStrings("BIG", dir + "/big");
         args.insert(1, file);
