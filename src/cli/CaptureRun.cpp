@@ -72,6 +72,43 @@ QList<QCommandLineOption> captureSetOptions()
              "SET"}};
 }
 
+QList<QCommandLineOption> resultFolderOptions()
+{
+    return {{{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
+            {"json", "The report as one JSON object on standard output."}};
+}
+
+QList<Argument> captureArguments()
+{
+    return {{"FILE", "The pattern file the projector holds.", {}},
+            {"CAPTURE",
+             "The captures, one per page the sets use, in page order; a directory stands for its "
+             "image files in natural name order.",
+             "CAPTURE..."}};
+}
+
+int checkRunStart(const QCommandLineParser &parser, const QString &command,
+                  const QString &outputName, bool folder, int *scanValue, QString *output)
+{
+    if (parser.positionalArguments().isEmpty()) {
+        err(QString("%1: no FILE given").arg(command));
+        return ExitUsage;
+    }
+    if (!scanValueOption(parser, command, scanValue))
+        return ExitUsage;
+    if (!parser.isSet("output")) {
+        err(QString("%1: -o %2 is required").arg(command, outputName));
+        return ExitUsage;
+    }
+    if (!outputOption(parser, "o", command, output))
+        return ExitUsage;
+    if (folder && QFileInfo(*output).exists() && !QFileInfo(*output).isDir()) {
+        err(QString("%1: -o: '%2' is not a directory").arg(command, *output));
+        return ExitUsage;
+    }
+    return -1;
+}
+
 int readPatternSets(const QCommandLineParser &parser, const QString &command, PatternSets *out)
 {
     const QStringList positional = parser.positionalArguments();

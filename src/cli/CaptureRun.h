@@ -6,6 +6,8 @@
 // writing results into OUTDIR. Each step that can fail reports why, naming
 // the command, and returns the exit code; -1 means go on.
 
+#include "Cli.h"
+
 #include "analysis/CaptureCheck.h"
 #include "analysis/CaptureDecoder.h"
 #include "analysis/CaptureImages.h"
@@ -25,6 +27,10 @@ namespace cli
 
 // --scan-value and --set, as decode takes them.
 QList<QCommandLineOption> captureSetOptions();
+// -o OUTDIR and --json, as decode and reconstruct take them.
+QList<QCommandLineOption> resultFolderOptions();
+// FILE and CAPTURE..., as decode and reconstruct take them.
+QList<Argument> captureArguments();
 
 struct PatternSets {
     QString file;
@@ -34,6 +40,13 @@ struct PatternSets {
     ScanTiming timing{};
     std::vector<std::vector<int>> pages; // every page of the file
 };
+
+// What decode, calibrate and reconstruct check before anything is read or
+// written: FILE given, --scan-value readable and -o given (`outputName` in
+// the message); with `folder`, -o must not be something other than a
+// folder. -1 to go on.
+int checkRunStart(const QCommandLineParser &parser, const QString &command,
+                  const QString &outputName, bool folder, int *scanValue, QString *output);
 
 // FILE (the first positional argument), --scan-value and --set: the sets
 // parsed and planned, the file read and each set checked against it.

@@ -76,20 +76,10 @@ struct Request {
 // writable without overwriting an input.
 int readRequest(const QCommandLineParser &parser, Request *request)
 {
-    int rc = -1;
-
-    if (parser.positionalArguments().isEmpty()) {
-        err(QString("%1: no FILE given").arg(kName));
-        return ExitUsage;
-    }
-    if (!scanValueOption(parser, kName, &request->scanValue))
-        return ExitUsage;
-    if (!parser.isSet("output")) {
-        err(QString("%1: -o CALIB.json is required").arg(kName));
-        return ExitUsage;
-    }
-    if (!outputOption(parser, "o", kName, &request->output))
-        return ExitUsage;
+    int rc =
+        checkRunStart(parser, kName, "CALIB.json", false, &request->scanValue, &request->output);
+    if (rc >= 0)
+        return rc;
     if (!parser.isSet("board")) {
         err(QString("%1: --board COLSxROWS:SQUARE is required").arg(kName));
         return ExitUsage;

@@ -34,15 +34,8 @@ const Command decodeCommand{
     "valid.png, position-colour.png and report.json.\n"
     "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
     "unreadable input.",
-    captureSetOptions() +
-        QList<QCommandLineOption>{
-            {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
-            {"json", "The report as one JSON object on standard output."}},
-    {{"FILE", "The pattern file the projector holds.", {}},
-     {"CAPTURE",
-      "The captures, one per page the sets use, in page order; a directory stands for its image "
-      "files in natural name order.",
-      "CAPTURE..."}},
+    captureSetOptions() + resultFolderOptions(),
+    captureArguments(),
     {"set"},
     run};
 
@@ -54,29 +47,6 @@ const QString kName = decodeCommand.tag();
 // The files decode writes into OUTDIR.
 const QStringList kOutputs{"position.npy", "position.png", "valid.png", "position-colour.png",
                            "report.json"};
-
-// OUTDIR from -o; -1 to go on.
-int outputFolder(const QCommandLineParser &parser, QString *outDir)
-{
-    if (parser.positionalArguments().isEmpty()) {
-        err(QString("%1: no FILE given").arg(kName));
-        return ExitUsage;
-    }
-    int scanValue = 0;
-    if (!scanValueOption(parser, kName, &scanValue))
-        return ExitUsage;
-    if (!parser.isSet("output")) {
-        err(QString("%1: -o OUTDIR is required").arg(kName));
-        return ExitUsage;
-    }
-    if (!outputOption(parser, "o", kName, outDir))
-        return ExitUsage;
-    if (QFileInfo(*outDir).exists() && !QFileInfo(*outDir).isDir()) {
-        err(QString("%1: -o: '%2' is not a directory").arg(kName, *outDir));
-        return ExitUsage;
-    }
-    return -1;
-}
 
 bool stagePng(const OutputSet &outputs, const QString &name, const std::function<QImage()> &make)
 {
@@ -127,7 +97,8 @@ int writeResults(OutputSet &outputs, const DecodedPositions &decoded, const QByt
 int decodeRun(const QCommandLineParser &parser)
 {
     QString outDir;
-    int rc = outputFolder(parser, &outDir);
+    int scanValue = 0;
+    int rc = checkRunStart(parser, kName, "OUTDIR", true, &scanValue, &outDir);
     if (rc >= 0)
         return rc;
     // OUTDIR must take the results before any input is read. A stop then

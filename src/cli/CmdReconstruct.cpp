@@ -36,16 +36,11 @@ const Command reconstructCommand{
     "Exit: 0 every capture shows its page, 1 the check found a problem, 2 bad usage or "
     "unreadable input.",
     captureSetOptions() +
-        QList<QCommandLineOption>{
-            {"calibration", "The camera and light sheets, as dvkctl calibrate wrote them.",
-             "CALIB"},
-            {{"o", "output"}, "The directory to write the results to.", "OUTDIR"},
-            {"json", "The report as one JSON object on standard output."}},
-    {{"FILE", "The pattern file the projector holds.", {}},
-     {"CAPTURE",
-      "The captures, one per page the sets use, in page order; a directory stands for its image "
-      "files in natural name order.",
-      "CAPTURE..."}},
+        QList<QCommandLineOption>{{"calibration",
+                                   "The camera and light sheets, as dvkctl calibrate wrote them.",
+                                   "CALIB"}} +
+        resultFolderOptions(),
+    captureArguments(),
     {"set"},
     run};
 
@@ -109,23 +104,10 @@ const QStringList kOutputNames = {"points.ply", "depth.npy", "report.json"};
 // The options checked before anything is read or written.
 int checkOptions(const QCommandLineParser &parser, Request *request)
 {
-    if (parser.positionalArguments().isEmpty()) {
-        err(QString("%1: no FILE given").arg(kName));
-        return ExitUsage;
-    }
-    if (!scanValueOption(parser, kName, &request->scanValue))
-        return ExitUsage;
-    if (!parser.isSet("output")) {
-        err(QString("%1: -o OUTDIR is required").arg(kName));
-        return ExitUsage;
-    }
-    if (!outputOption(parser, "o", kName, &request->outDir))
-        return ExitUsage;
-    const QString &outDir = request->outDir;
-    if (QFileInfo(outDir).exists() && !QFileInfo(outDir).isDir()) {
-        err(QString("%1: -o: '%2' is not a directory").arg(kName, outDir));
-        return ExitUsage;
-    }
+    const int rc =
+        checkRunStart(parser, kName, "OUTDIR", true, &request->scanValue, &request->outDir);
+    if (rc >= 0)
+        return rc;
     if (!parser.isSet("calibration")) {
         err(QString("%1: --calibration CALIB.json is required").arg(kName));
         return ExitUsage;
