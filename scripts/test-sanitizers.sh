@@ -16,9 +16,9 @@ shift $(( $# >= 2 ? 2 : 1 ))
 # (serial, portcontrol), the burn worker and the commit countdown in the
 # window and in dvkctl (burn_window, fault_device, cli_burn), the port
 # discovery (discovery), shutdown with any of them running (mainwindow,
-# fault_close), and a close or a signal waking a stalled write (driver_model,
-# cli_device).
-THREADED='^(serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow|driver_model|cli_device)$'
+# fault_close), a close or a signal waking a stalled write (driver_model,
+# cli_device), and the decoder's worker (decode).
+THREADED='^(decode|serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow|driver_model|cli_device)$'
 
 case "$MODE" in
 address)
@@ -38,7 +38,7 @@ thread)
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/scripts/sanitizers/tsan.supp:print_suppressions=0"
     SELECT=(-R "$THREADED")
     # Only what those tests need.
-    targets=(dvkctl dvk-sp tst_serial tst_portcontrol tst_burn_window tst_cli_burn tst_fault_device
+    targets=(dvkctl dvk-sp tst_decode tst_serial tst_portcontrol tst_burn_window tst_cli_burn tst_fault_device
              tst_fault_close tst_discovery tst_mainwindow tst_driver_model tst_cli_device
              dvkdrivermodel)
     ;;

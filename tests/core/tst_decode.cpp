@@ -204,19 +204,28 @@ private slots:
     {
         QTest::addColumn<QStringList>("file");
         QTest::addColumn<int>("bits");
+        QTest::addColumn<QSize>("size");
+        const QSize small(320, 256);
         QTest::newRow("gray + phase + references")
-            << QStringList{"gray:6", "phase:4x32", "dark", "light"} << 8;
-        QTest::newRow("gray alone, 16 bits") << QStringList{"gray:8"} << 16;
-        QTest::newRow("gray + square") << QStringList{"gray:6", "square:32"} << 8;
+            << QStringList{"gray:6", "phase:4x32", "dark", "light"} << 8 << small;
+        QTest::newRow("gray alone, 16 bits") << QStringList{"gray:8"} << 16 << small;
+        QTest::newRow("gray + square") << QStringList{"gray:6", "square:32"} << 8 << small;
+        // Enough pixels that the whole is decoded on two threads, each
+        // band on one.
+        QTest::newRow("two threads")
+            << QStringList{"gray:6", "phase:4x32", "dark", "light"} << 8 << QSize(1024, 512);
     }
     void bandsDecodeAsTheWhole()
     {
         QFETCH(QStringList, file);
         QFETCH(int, bits);
+        QFETCH(QSize, size);
         const ScanTiming t = computeScanTiming(kScanValue);
         const GeneratedFile f = generatedFile(t, file);
         CaptureScene scene;
         scene.bits = bits;
+        scene.width = size.width();
+        scene.height = size.height();
         const RenderedCaptures r = renderCaptures(scene, t, f.pages);
         const CaptureDecoder decoder(planOf(f), t);
         const DecodedPositions whole = decoder.decode(r.planes(), r.width, r.height);
