@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#ifndef Q_OS_WIN
+#ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
@@ -180,7 +180,7 @@ BurnFileScan scanBurnFile(const QString &path, QVector<int> *values)
 BurnFileStamp BurnFileStamp::of(const QString &path)
 {
     BurnFileStamp stamp;
-#ifdef Q_OS_WIN
+#ifdef _WIN32
     const QFileInfo info(path);
     if (!info.exists())
         return stamp;
