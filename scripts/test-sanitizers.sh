@@ -17,8 +17,9 @@ shift $(( $# >= 2 ? 2 : 1 ))
 # window and in dvkctl (burn_window, fault_device, cli_burn), the port
 # discovery (discovery), shutdown with any of them running (mainwindow,
 # fault_close), a close or a signal waking a stalled write (driver_model,
-# cli_device), and the decoder's worker (decode).
-THREADED='^(decode|serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow|driver_model|cli_device)$'
+# cli_device), and the decoder's worker (decode_threads: decode's
+# set that is large enough for two threads).
+THREADED='^(decode_threads|serial|portcontrol|burn_window|cli_burn|fault_device|fault_close|discovery|mainwindow|driver_model|cli_device)$'
 
 case "$MODE" in
 address)
