@@ -3,7 +3,7 @@
 # builds against: OpenCV 4.6.0 from Debian 12's source package, for 64-bit
 # Windows with Debian's MinGW-w64 compiler (posix threads), shared, release,
 # only the modules calibration needs (core, imgproc, features2d, flann,
-# calib3d). About 25 minutes on 2 cores; not part of CI.
+# calib3d). About 12 minutes on 2 cores; not part of CI.
 #
 #   scripts/toolchain/build-opencv-mingw64.sh [REFERENCE.tar.xz]
 #

@@ -4,7 +4,7 @@
 # 5.15.8 from its source archive, for 64-bit Windows with Debian's MinGW-w64
 # compiler (posix threads), shared, release. The tree unpacks to
 # qt5-mingw64/; its qmake has /opt/qt5-mingw64 built in (CMake finds
-# everything relative to the tree). About 40 minutes on 2 cores; not part of
+# everything relative to the tree). About 20 minutes on 2 cores; not part of
 # CI.
 #
 #   scripts/toolchain/build-qt-mingw64.sh [REFERENCE.tar.xz]
@@ -51,6 +51,12 @@ cd "$WORK/qtbase-build"
   -no-sql-sqlite -no-sql-odbc -no-sql-psql -no-sql-mysql -silent >"$WORK/configure.log"
 make -j"$JOBS"
 make -j"$JOBS" install INSTALL_ROOT="$root"
+# Debian's patches add a mkspec for GNU/kFreeBSD hosts, of no use to a
+# Windows toolchain.
+rm -rf "$root$prefix/mkspecs/gnukfreebsd-g++"
+# qmake is built with debug information whatever the configuration; the
+# other host tools are stripped on install.
+strip "$root$prefix/bin/qmake"
 
 # qtserialport against the qtbase build tree, installed beside it. A source
 # archive of a tag has no generated forwarding headers; qmake makes them for

@@ -8,6 +8,8 @@
 #                     on success)
 # DVK_JOBS            parallel jobs (default: the number of processors)
 set -euo pipefail
+# A failure inside $(...) stops the script too, not only the substitution.
+shopt -s inherit_errexit
 SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 OUT=$(realpath -m "${DVK_TOOLCHAIN_OUT:-$SRC/build-toolchain}")
 WORK=${DVK_TOOLCHAIN_WORK:-$(mktemp -d /tmp/dvk-toolchain.XXXXXX)}
@@ -28,16 +30,21 @@ need dpkg-source dpkg-dev
 debianSource() {
   local package=$1 version=$2 dsc
   dsc=$WORK/${package}_${version#*:}.dsc
-  if [ ! -f "$dsc" ]; then
-    (cd "$WORK" && apt-get source --download-only "$package=$version" >&2) || {
+  # apt skips the files already there, and completes a fetch cut short.
+  if ! (cd "$WORK" && apt-get source --download-only "$package=$version" >&2); then
+    if [ ! -f "$dsc" ]; then
       echo "toolchain: cannot fetch $package $version; add to /etc/apt/sources.list.d/:" >&2
       echo "  deb-src http://deb.debian.org/debian bookworm main" >&2
       echo "then apt-get update, or put its .dsc and files in $WORK" >&2
       exit 2
-    }
+    fi
+    echo "toolchain: apt cannot fetch $package $version; trying the files in $WORK" >&2
   fi
   rm -rf "$WORK/$package-src"
-  dpkg-source -x "$dsc" "$WORK/$package-src" >&2
+  dpkg-source -x "$dsc" "$WORK/$package-src" >&2 || {
+    echo "toolchain: cannot unpack $dsc: a file it lists is missing or damaged" >&2
+    exit 2
+  }
   echo "$WORK/$package-src"
 }
 
