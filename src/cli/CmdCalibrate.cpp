@@ -59,8 +59,8 @@ struct Pose {
 };
 
 // What a pose leaves once decoded: its light reference and positions
-// (float each), modulation (float) and validity (a byte).
-constexpr qint64 kPoseBytesPerPixel = 13;
+// (float each) and validity (a byte); the modulation is dropped.
+constexpr qint64 kPoseBytesPerPixel = 9;
 
 // A run as the command line asks for it, checked before any capture is read.
 struct Request {
@@ -159,6 +159,8 @@ int decodePoses(const Request &request, std::vector<Pose> *poses, int *width, in
         const float *light = run.light(request.sets.plan);
         pose.light.assign(light, light + size_t(*width) * size_t(*height));
         pose.decoded = std::move(run.decoded);
+        // Calibrating never reads it, and it is as large as the positions.
+        std::vector<float>().swap(pose.decoded.modulation);
     }
     return -1;
 }
