@@ -86,12 +86,7 @@ int writeResults(OutputSet &outputs, const DecodedPositions &decoded, const QByt
                   [&](QFile &f) { return f.write(json) == json.size(); });
     if (!staged)
         return ExitFailed;
-    QString why;
-    if (!outputs.commit(&why)) {
-        err(QString("%1: %2").arg(kName, why));
-        return ExitFailed;
-    }
-    return -1;
+    return commitOutputs(outputs, kName);
 }
 
 int decodeRun(const QCommandLineParser &parser)

@@ -191,12 +191,7 @@ int writeResults(OutputSet &outputs, const Reconstruction &cloud, const QJsonObj
         !stageFile(outputs, kName, "depth.npy", whole(npy)) ||
         !stageFile(outputs, kName, "report.json", whole(json)))
         return ExitFailed;
-    QString why;
-    if (!outputs.commit(&why)) {
-        err(QString("%1: %2").arg(kName, why));
-        return ExitFailed;
-    }
-    return -1;
+    return commitOutputs(outputs, kName);
 }
 
 void printSummary(const Request &request, const DecodeRun &run, const Reconstruction &cloud)

@@ -196,6 +196,15 @@ bool stageFile(const OutputSet &outputs, const QString &command, const QString &
     return false;
 }
 
+int commitOutputs(OutputSet &outputs, const QString &command)
+{
+    QString why;
+    if (outputs.commit(&why))
+        return -1;
+    err(QString("%1: %2").arg(command, why));
+    return ExitFailed;
+}
+
 int prepareOutputs(OutputSet &outputs, const QString &command, const QString &folder,
                    std::unique_ptr<StopGuard> *guard)
 {

@@ -66,6 +66,10 @@ private:
 bool stageFile(const OutputSet &outputs, const QString &command, const QString &name,
                const std::function<bool(QFile &)> &write);
 
+// The staged set put in place: -1 to go on, or exit 1 with the reason
+// reported as `command`'s.
+int commitOutputs(OutputSet &outputs, const QString &command);
+
 class StopGuard;
 // A command's set prepared before it reads any input, and its staging
 // folder discarded when a stop signal ends the run (*guard holds that until
